@@ -1,0 +1,136 @@
+// Declarations of every procedure of the tool, and the two small file
+// classes that all readers and writers share.
+#pragma once
+
+#include "zorvel.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// ---- Run sequence and command line ----------------------------------------
+int run(int argc, char** argv);  // the whole run; returns the exit status
+int option(int argc, char** argv);
+[[noreturn]] void help(int status);
+void license();
+void oname(std::string_view extension);
+std::size_t stem_length(std::string_view name);  // up to the first '.' of the last component
+
+// ---- Ending a run -----------------------------------------------------------
+// Thrown by every checking procedure after it has composed its report; only
+// run() catches it, prints the report and returns the status.
+struct RunEnd {
+    int status;
+    std::string report;
+};
+constexpr int EXIT_REPORT = 1;  // a fatal report was printed
+constexpr int EXIT_USAGE = 2;   // the command line is malformed
+
+// ---- Checking procedures: each returns only when its test passes ------------
+void malloc_error(bool allocated, int size, int count, std::string_view message);
+void realloc_error(bool allocated, int size, int count, std::string_view message);
+void fopen_error(bool opened, std::string_view fileName);
+void id_error(std::string_view fileName, std::string_view expected, std::string_view line);
+void index_error(std::string_view fileName, int index, int limit, std::string_view message);
+[[noreturn]] void plyflag_error(std::string_view fileName, int polygon);
+[[noreturn]] void file_error(std::string_view message, std::string_view fileName);
+void name_error(std::string_view name);  // fails for names longer than NAME_MAX_LEN
+[[noreturn]] void eof_error(std::string_view fileName);
+[[noreturn]] void write_error(std::string_view fileName);
+
+// Grows a table to hold `count` records, or ends the run with the allocation
+// report of that table. `size` is the record size the report shows.
+template <class T>
+void reserve_table(std::vector<T>& table, long long count, int size, int reported,
+                   std::string_view message) {
+    bool ok = count >= 0;
+    if (ok) {
+        try {
+            table.reserve(static_cast<std::size_t>(count));
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        } catch (const std::length_error&) {
+            ok = false;
+        }
+    }
+    malloc_error(ok, size, reported, message);
+}
+
+// ---- Text input -------------------------------------------------------------
+// An input file, read whole when it is opened; get1line walks its lines.
+struct InFile {
+    std::string name;
+    std::string data;
+    std::size_t pos = 0;
+    bool hasNul = false;  // a NUL byte ends the line it stands in
+};
+void open_input(InFile& file, const std::string& name);
+bool get1line(InFile& file);
+void need_line(InFile& file);  // get1line, or "Unexpected end of file!"
+const char* skip_space(const char* p, const char* end);
+const char* skip_unspace(const char* p, const char* end);
+
+// ---- Number conversion, as the C library's scanf and strtod read them ------
+bool is_c_space(char c);
+const char* scan_int(const char* p, const char* end, int& value);   // "%d"
+const char* scan_hex(const char* p, const char* end, int& value);   // "%x"
+const char* scan_word(const char* p, const char* end, std::string_view& word);  // "%s"
+double scan_double(const char* p, const char* end);  // strtod; 0 for no number
+float scan_float(const char* p, const char* end);    // strtod, then the nearest float
+char* format_int(char* out, long long value);        // "%d"
+char* format_hex(char* out, unsigned value);         // "%x"
+char* format_fixed(char* out, float value);          // "%f" of the value as a double
+constexpr std::size_t FORMAT_MAX = 64;               // longest text of the three
+
+// ---- Text output ------------------------------------------------------------
+// An output file written through one large buffer. Every failure to create,
+// write or close it ends the run with its report.
+class OutFile {
+public:
+    explicit OutFile(const std::string& name);
+    ~OutFile();
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
+
+    void put(std::string_view text);
+    void put(char c);
+    void putInt(long long value);
+    void putHex(int value);
+    void putFixed(float value);
+    void close();
+
+private:
+    char* room(std::size_t n);
+    void flush();
+
+    std::FILE* fp_ = nullptr;
+    std::string name_;
+    std::unique_ptr<char[]> buf_;
+    std::size_t used_ = 0;
+};
+
+// ---- Model files -------------------------------------------------------------
+void readRSD(char** names);
+int get_timidx(const std::string& timName);
+void writeRSD();
+void flag_off();
+void readPLY();
+void readPLY2(RsdData& rsd);
+void writePLY();
+void readMAT();
+void readMAT2(char type, const char* data, const char* end, MaterialData& material,
+              const RsdData& rsd);
+void writeMAT();
+void writeMAT2(OutFile& out, const MaterialData& material);
+void writeCOD();
+void put_vertex_range(OutFile& out, const PlyData& ply);  // "count first-last\n"
+void writeOGP();
+void ogpname(RsdData& rsd);
+
+// ---- Merging and release ----------------------------------------------------
+void change_index();
+int search_tidx(int tidx, const RsdData& rsd);
+void myfree();

@@ -1,0 +1,154 @@
+// Converting numbers between text and values, with the results the C
+// library's scanf ("%d", "%x", "%s"), strtod and printf ("%d", "%x", "%f")
+// give, except that integers too large for 32 bits are clamped, never wrapped.
+#include "function.h"
+
+#include <cfloat>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+bool is_c_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+namespace {
+
+const char* skip_c_space(const char* p, const char* end) {
+    while (p < end && is_c_space(*p)) ++p;
+    return p;
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Rounds a double to the nearest float, as the hardware does, also beyond
+// the float range (where a plain conversion is undefined in C++).
+float to_float(double d) {
+    if (std::isfinite(d) && std::fabs(d) > FLT_MAX) {
+        // Halfway between FLT_MAX and the next power of two rounds to even: infinity.
+        float big = std::fabs(d) >= 0x1.ffffffp127 ? HUGE_VALF : FLT_MAX;
+        return std::signbit(d) ? -big : big;
+    }
+    return static_cast<float>(d);
+}
+
+double c_strtod(const char* p, const char* end) {
+    const char* stop = p;
+    while (stop < end && !is_c_space(*stop)) ++stop;
+    std::string field(p, stop);
+    return std::strtod(field.c_str(), nullptr);
+}
+
+}  // namespace
+
+const char* scan_int(const char* p, const char* end, int& value) {
+    p = skip_c_space(p, end);
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (p == end || *p < '0' || *p > '9') return nullptr;
+    long long magnitude = 0;
+    const long long cap = static_cast<long long>(INT_MAX) + 1;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+        if (magnitude < cap) magnitude = magnitude * 10 + (*p - '0');
+    }
+    if (negative) {
+        value = magnitude >= cap ? INT_MIN : static_cast<int>(-magnitude);
+    } else {
+        value = magnitude >= cap ? INT_MAX : static_cast<int>(magnitude);
+    }
+    return p;
+}
+
+// Like "%x": optional sign, optional "0x", hexadecimal digits. The value is
+// taken as an unsigned 32-bit number (too large: all bits set) and stored as int.
+const char* scan_hex(const char* p, const char* end, int& value) {
+    p = skip_c_space(p, end);
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    bool digits = false;
+    if (p + 1 < end && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        p += 2;
+        digits = true;  // the '0' of the prefix is a digit of its own
+    }
+    unsigned long long magnitude = 0;
+    bool overflow = false;
+    for (int d; p < end && (d = hex_digit(*p)) >= 0; ++p) {
+        digits = true;
+        magnitude = magnitude * 16 + static_cast<unsigned>(d);
+        if (magnitude > UINT_MAX) {
+            overflow = true;
+            magnitude = UINT_MAX;
+        }
+    }
+    if (!digits) return nullptr;
+    auto bits = static_cast<unsigned>(magnitude);
+    if (negative && !overflow) bits = 0u - bits;
+    value = static_cast<int>(bits);
+    return p;
+}
+
+const char* scan_word(const char* p, const char* end, std::string_view& word) {
+    p = skip_c_space(p, end);
+    const char* start = p;
+    while (p < end && !is_c_space(*p)) ++p;
+    if (p == start) return nullptr;
+    word = std::string_view(start, static_cast<std::size_t>(p - start));
+    return p;
+}
+
+double scan_double(const char* p, const char* end) {
+    p = skip_c_space(p, end);
+    // Plain decimal numbers take the fast path; every other form (a '+' sign,
+    // hexadecimal, "inf", "nan", out of range) is left to strtod itself.
+    const char* q = p < end && *p == '-' ? p + 1 : p;
+    if (q < end && ((*q >= '0' && *q <= '9') || *q == '.')) {
+        double d;
+        auto [stop, ec] = std::from_chars(p, end, d, std::chars_format::general);
+        if (ec == std::errc() && (stop == end || (*stop != 'x' && *stop != 'X'))) return d;
+    }
+    return c_strtod(p, end);
+}
+
+float scan_float(const char* p, const char* end) {
+    return to_float(scan_double(p, end));
+}
+
+char* format_int(char* out, long long value) {
+    return std::to_chars(out, out + 24, value).ptr;
+}
+
+char* format_hex(char* out, unsigned value) {
+    return std::to_chars(out, out + 16, value, 16).ptr;
+}
+
+// "%f" of a float widened to double. The value times 10^6 is exact in a
+// double (24 + 14 significant bits), so rounding it to an integer, half to
+// even, gives the six decimals exactly.
+char* format_fixed(char* out, float value) {
+    double scaled = static_cast<double>(value) * 1e6;
+    double magnitude = std::fabs(scaled);
+    if (!(magnitude < 0x1p52)) {
+        int n = std::snprintf(out, FORMAT_MAX, "%f", static_cast<double>(value));
+        return out + n;
+    }
+    // Adding 2^52 drops the fraction, rounding half to even.
+    auto units = static_cast<unsigned long long>((magnitude + 0x1p52) - 0x1p52);
+    if (std::signbit(value)) *out++ = '-';
+    out = std::to_chars(out, out + 24, units / 1000000).ptr;
+    *out++ = '.';
+    unsigned frac = static_cast<unsigned>(units % 1000000);
+    for (int i = 5; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + frac % 10);
+        frac /= 10;
+    }
+    return out + 6;
+}

@@ -1,0 +1,5 @@
+#include "function.h"
+
+int main(int argc, char** argv) {
+    return run(argc, argv);
+}

@@ -1,0 +1,72 @@
+// Output files, written through one large buffer; every write and the
+// closing are checked.
+#include "function.h"
+
+#include <algorithm>
+
+namespace {
+constexpr std::size_t OUT_BUFFER = 1 << 20;
+}
+
+OutFile::OutFile(const std::string& name) : name_(name), buf_(new char[OUT_BUFFER]) {
+    fp_ = std::fopen(name.c_str(), "wb");
+    fopen_error(fp_ != nullptr, name);
+}
+
+OutFile::~OutFile() {
+    // Reached with the file open only when a report ends the run: keep what
+    // was written.
+    if (fp_) {
+        std::fwrite(buf_.get(), 1, used_, fp_);
+        std::fclose(fp_);
+    }
+}
+
+char* OutFile::room(std::size_t n) {
+    if (OUT_BUFFER - used_ < n) flush();
+    return buf_.get() + used_;
+}
+
+void OutFile::flush() {
+    if (used_ && std::fwrite(buf_.get(), 1, used_, fp_) != used_) {
+        used_ = 0;
+        write_error(name_);
+    }
+    used_ = 0;
+}
+
+void OutFile::put(std::string_view text) {
+    while (!text.empty()) {
+        std::size_t n = std::min(text.size(), OUT_BUFFER);
+        std::copy_n(text.data(), n, room(n));
+        used_ += n;
+        text.remove_prefix(n);
+    }
+}
+
+void OutFile::put(char c) {
+    *room(1) = c;
+    ++used_;
+}
+
+void OutFile::putInt(long long value) {
+    char* p = room(FORMAT_MAX);
+    used_ += static_cast<std::size_t>(format_int(p, value) - p);
+}
+
+void OutFile::putHex(int value) {
+    char* p = room(FORMAT_MAX);
+    used_ += static_cast<std::size_t>(format_hex(p, static_cast<unsigned>(value)) - p);
+}
+
+void OutFile::putFixed(float value) {
+    char* p = room(FORMAT_MAX);
+    used_ += static_cast<std::size_t>(format_fixed(p, value) - p);
+}
+
+void OutFile::close() {
+    flush();
+    std::FILE* fp = fp_;
+    fp_ = nullptr;
+    if (std::fclose(fp) != 0) write_error(name_);
+}
