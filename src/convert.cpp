@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -105,13 +106,53 @@ const char* scan_word(const char* p, const char* end, std::string_view& word) {
     return p;
 }
 
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// A decimal without exponent and with at most 15 significant digits and 22
+// decimals: its digits and the power of ten are exact doubles, so one
+// division gives the correctly rounded value, as strtod does.
+bool short_decimal(const char* p, const char* end, double& value) {
+    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    bool negative = p < end && *p == '-';
+    if (negative) ++p;
+    std::uint64_t digits = 0;
+    int significant = 0, decimals = 0;
+    bool any = false, point = false;
+    for (; p < end; ++p) {
+        if (*p == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (!is_digit(*p)) break;
+        any = true;
+        decimals += point;
+        if (digits == 0 && *p == '0') continue;
+        if (++significant > 15) return false;
+        digits = digits * 10 + static_cast<unsigned>(*p - '0');
+    }
+    // An exponent or a hexadecimal prefix would make it another number.
+    if (!any || decimals > 22 ||
+        (p < end && (*p == 'e' || *p == 'E' || *p == 'x' || *p == 'X')))
+        return false;
+    value = static_cast<double>(digits) / powers[decimals];
+    if (negative) value = -value;
+    return true;
+}
+
+}  // namespace
+
 double scan_double(const char* p, const char* end) {
     p = skip_c_space(p, end);
-    // Plain decimal numbers take the fast path; every other form (a '+' sign,
+    // Plain decimal numbers take the fast paths; every other form (a '+' sign,
     // hexadecimal, "inf", "nan", out of range) is left to strtod itself.
+    double d;
+    if (short_decimal(p, end, d)) return d;
     const char* q = p < end && *p == '-' ? p + 1 : p;
-    if (q < end && ((*q >= '0' && *q <= '9') || *q == '.')) {
-        double d;
+    if (q < end && (is_digit(*q) || *q == '.')) {
         auto [stop, ec] = std::from_chars(p, end, d, std::chars_format::general);
         if (ec == std::errc() && (stop == end || (*stop != 'x' && *stop != 'X'))) return d;
     }
@@ -145,10 +186,14 @@ char* format_fixed(char* out, float value) {
     if (std::signbit(value)) *out++ = '-';
     out = std::to_chars(out, out + 24, units / 1000000).ptr;
     *out++ = '.';
-    unsigned frac = static_cast<unsigned>(units % 1000000);
-    for (int i = 5; i >= 0; --i) {
-        out[i] = static_cast<char>('0' + frac % 10);
-        frac /= 10;
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    auto frac = static_cast<unsigned>(units % 1000000);
+    for (int i = 4; i >= 0; i -= 2) {
+        std::memcpy(out + i, pairs + 2 * (frac % 100), 2);
+        frac /= 100;
     }
     return out + 6;
 }

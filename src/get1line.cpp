@@ -53,25 +53,25 @@ void open_input(InFile& file, const std::string& name) {
 // blanks and tabs only, and lines whose first other character is '#', are
 // passed over.
 bool get1line(InFile& file) {
-    const char* base = file.data.data();
     const std::size_t size = file.data.size();
     while (file.pos < size) {
-        const char* start = base + file.pos;
-        const char* nl = static_cast<const char*>(std::memchr(start, '\n', size - file.pos));
-        const char* stop = nl ? nl : base + size;
-        file.pos = nl ? static_cast<std::size_t>(nl - base) + 1 : size;
+        const char* start = file.data.data() + file.pos;
+        const std::size_t rest = size - file.pos;
+        const void* nl = std::memchr(start, '\n', rest);
+        std::size_t length = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) : rest;
+        file.pos += nl ? length + 1 : length;
         bool ended = nl != nullptr;
-        if (ended && stop > start && stop[-1] == '\r') --stop;
+        if (ended && length > 0 && start[length - 1] == '\r') --length;
         if (file.hasNul) {
             // The line is read as text: a NUL byte ends it, without a line end.
-            if (const void* nul = std::memchr(start, '\0', static_cast<std::size_t>(stop - start))) {
-                stop = static_cast<const char*>(nul);
+            if (const void* nul = std::memchr(start, '\0', length)) {
+                length = static_cast<std::size_t>(static_cast<const char*>(nul) - start);
                 ended = false;
             }
         }
-        const char* first = skip_space(start, stop);
-        if (first == stop || *first == '#') continue;
-        Buffer = std::string_view(start, static_cast<std::size_t>(stop - start));
+        const char* first = skip_space(start, start + length);
+        if (first == start + length || *first == '#') continue;
+        Buffer = std::string_view(start, length);
         BufferEnded = ended;
         return true;
     }
