@@ -5,8 +5,11 @@
 #include "zorvel.h"
 
 #include <cstdio>
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,9 +66,11 @@ void reserve_table(std::vector<T>& table, long long count, int size, int reporte
 // An input file, read whole when it is opened; get1line walks its lines.
 struct InFile {
     std::string name;
-    std::string data;
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
     std::size_t pos = 0;
     bool hasNul = false;  // a NUL byte ends the line it stands in
+    std::size_t remaining() const { return size - pos; }
 };
 void open_input(InFile& file, const std::string& name);
 bool get1line(InFile& file);
@@ -99,7 +104,6 @@ public:
     void put(char c);
     void putInt(long long value);
     void putHex(int value);
-    void putFixed(float value);
     void close();
 
 private:
@@ -124,11 +128,35 @@ void readMAT();
 void readMAT2(char type, const char* data, const char* end, MaterialData& material,
               const RsdData& rsd);
 void writeMAT();
-void writeMAT2(OutFile& out, const MaterialData& material);
+char* writeMAT2(char* out, const MaterialData& material);  // one line; returns its end
 void writeCOD();
 void put_vertex_range(OutFile& out, const PlyData& ply);  // "count first-last\n"
 void writeOGP();
 void ogpname(RsdData& rsd);
+
+// ---- Two threads -------------------------------------------------------------
+// Runs `read` on every model, on several threads; a failure ends the run with
+// the report of the first model, in model order, that failed.
+void for_each_model(void (*read)(RsdData& rsd));
+// Formats `pieces` pieces of text, each of at most `maxBytes` bytes, on
+// several threads and writes them to `out` in piece order. `format` writes
+// piece k at `text` and returns the end of what it wrote.
+void write_in_order(OutFile& out, std::size_t pieces, std::size_t maxBytes,
+                    const std::function<char*(std::size_t piece, char* text)>& format);
+
+// The records of one table of every model, in model order, cut into pieces
+// of at most PIECE_RECORDS records.
+constexpr std::size_t PIECE_RECORDS = 16384;
+template <class T, class Table>
+std::vector<std::span<const T>> cut_tables(Table table) {
+    std::vector<std::span<const T>> pieces;
+    for (const RsdData& rsd : malrsd) {
+        const std::vector<T>& records = table(rsd);
+        for (std::size_t i = 0; i < records.size(); i += PIECE_RECORDS)
+            pieces.emplace_back(records.data() + i, std::min(PIECE_RECORDS, records.size() - i));
+    }
+    return pieces;
+}
 
 // ---- Merging and release ----------------------------------------------------
 void change_index();

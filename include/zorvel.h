@@ -119,5 +119,6 @@ extern int PLY, MAT, TIM;
 
 // The line most recently read by get1line, without its line end, and whether
 // a line end followed it in the file.
-extern std::string_view Buffer;
-extern bool BufferEnded;
+// Each thread that reads files has its own.
+extern thread_local std::string_view Buffer;
+extern thread_local bool BufferEnded;

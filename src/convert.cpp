@@ -110,32 +110,28 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// A decimal without exponent and with at most 15 significant digits and 22
-// decimals: its digits and the power of ten are exact doubles, so one
-// division gives the correctly rounded value, as strtod does.
+// A decimal without exponent whose digits, read as one integer, stay below
+// 2^53, with at most 22 decimals: the integer and the power of ten are exact
+// doubles, so one division gives the correctly rounded value, as strtod does.
 bool short_decimal(const char* p, const char* end, double& value) {
     static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     bool negative = p < end && *p == '-';
     if (negative) ++p;
+    const char* start = p;
     std::uint64_t digits = 0;
-    int significant = 0, decimals = 0;
-    bool any = false, point = false;
-    for (; p < end; ++p) {
-        if (*p == '.' && !point) {
-            point = true;
-            continue;
-        }
-        if (!is_digit(*p)) break;
-        any = true;
-        decimals += point;
-        if (digits == 0 && *p == '0') continue;
-        if (++significant > 15) return false;
-        digits = digits * 10 + static_cast<unsigned>(*p - '0');
+    for (; p < end && is_digit(*p); ++p) digits = digits * 10 + static_cast<unsigned>(*p - '0');
+    long count = p - start;
+    long decimals = 0;
+    if (p < end && *p == '.') {
+        const char* point = ++p;
+        for (; p < end && is_digit(*p); ++p) digits = digits * 10 + static_cast<unsigned>(*p - '0');
+        decimals = p - point;
+        count += decimals;
     }
     // An exponent or a hexadecimal prefix would make it another number.
-    if (!any || decimals > 22 ||
+    if (count == 0 || count > 19 || decimals > 22 || digits > (std::uint64_t{1} << 53) ||
         (p < end && (*p == 'e' || *p == 'E' || *p == 'x' || *p == 'X')))
         return false;
     value = static_cast<double>(digits) / powers[decimals];

@@ -2,12 +2,13 @@
 // get1line hands out its meaningful lines one at a time.
 #include "function.h"
 
+#include <algorithm>
 #include <cstring>
 #include <system_error>
 #include <filesystem>
 
-std::string_view Buffer;
-bool BufferEnded = false;
+thread_local std::string_view Buffer;
+thread_local bool BufferEnded = false;
 
 namespace {
 
@@ -15,22 +16,22 @@ struct FileCloser {
     void operator()(std::FILE* fp) const { std::fclose(fp); }
 };
 
-bool read_whole(const std::string& name, std::string& data) {
+bool read_whole(const std::string& name, InFile& file) {
     std::unique_ptr<std::FILE, FileCloser> fp(std::fopen(name.c_str(), "rb"));
     if (!fp) return false;
     std::error_code ec;
-    auto size = std::filesystem::file_size(name, ec);
-    if (ec || size > data.max_size()) size = 0;
+    std::size_t capacity = std::filesystem::file_size(name, ec);
+    if (ec) capacity = 0;
     try {
-        data.resize(size);
-        std::size_t got = std::fread(data.data(), 1, size, fp.get());
-        data.resize(got);
-        // A file that grew, or one whose size is not known in advance.
-        char chunk[65536];
-        while ((got = std::fread(chunk, 1, sizeof chunk, fp.get())) > 0) data.append(chunk, got);
+        // Read to the end, also when the file is not a regular one or grew.
+        do {
+            capacity = std::max<std::size_t>(capacity + 1, file.size + file.size / 2 + 65536);
+            auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+            std::copy_n(file.data.get(), file.size, grown.get());
+            file.data = std::move(grown);
+            file.size += std::fread(file.data.get() + file.size, 1, capacity - file.size, fp.get());
+        } while (file.size == capacity);
     } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
         return false;
     }
     return !std::ferror(fp.get());
@@ -40,22 +41,23 @@ bool read_whole(const std::string& name, std::string& data) {
 
 void open_input(InFile& file, const std::string& name) {
     file.name = name;
-    file.data.clear();
+    file.data.reset();
+    file.size = 0;
     file.pos = 0;
     // Until the first line is read, a failing identifier check shows an empty line.
     Buffer = {};
     BufferEnded = false;
-    fopen_error(read_whole(name, file.data), name);
-    file.hasNul = std::memchr(file.data.data(), '\0', file.data.size()) != nullptr;
+    fopen_error(read_whole(name, file), name);
+    file.hasNul = std::memchr(file.data.get(), '\0', file.size) != nullptr;
 }
 
 // A line ends at "\n" or "\r\n"; the last line may lack its end. Lines of
 // blanks and tabs only, and lines whose first other character is '#', are
 // passed over.
 bool get1line(InFile& file) {
-    const std::size_t size = file.data.size();
+    const std::size_t size = file.size;
     while (file.pos < size) {
-        const char* start = file.data.data() + file.pos;
+        const char* start = file.data.get() + file.pos;
         const std::size_t rest = size - file.pos;
         const void* nl = std::memchr(start, '\n', rest);
         std::size_t length = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - start) : rest;

@@ -36,12 +36,14 @@ void OutFile::flush() {
 }
 
 void OutFile::put(std::string_view text) {
-    while (!text.empty()) {
-        std::size_t n = std::min(text.size(), OUT_BUFFER);
-        std::copy_n(text.data(), n, room(n));
-        used_ += n;
-        text.remove_prefix(n);
+    if (text.size() >= OUT_BUFFER / 2) {
+        // Large pieces go straight to the file.
+        flush();
+        if (std::fwrite(text.data(), 1, text.size(), fp_) != text.size()) write_error(name_);
+        return;
     }
+    std::copy_n(text.data(), text.size(), room(text.size()));
+    used_ += text.size();
 }
 
 void OutFile::put(char c) {
@@ -57,11 +59,6 @@ void OutFile::putInt(long long value) {
 void OutFile::putHex(int value) {
     char* p = room(FORMAT_MAX);
     used_ += static_cast<std::size_t>(format_hex(p, static_cast<unsigned>(value)) - p);
-}
-
-void OutFile::putFixed(float value) {
-    char* p = room(FORMAT_MAX);
-    used_ += static_cast<std::size_t>(format_fixed(p, value) - p);
 }
 
 void OutFile::close() {

@@ -102,7 +102,7 @@ void read_mat_file(RsdData& rsd) {
 }  // namespace
 
 void readMAT() {
-    for (RsdData& rsd : malrsd) read_mat_file(rsd);
+    for_each_model(read_mat_file);
 }
 
 // The numbers of the data part, as many as the type needs; a textured

@@ -16,7 +16,7 @@ template <class T>
 void make_table(std::vector<T>& table, int count, int size, const char* message,
                 const InFile& file) {
     malloc_error(count >= 0, size, count, message);
-    long long fits = static_cast<long long>((file.data.size() - file.pos) / 2 + 1);
+    long long fits = static_cast<long long>(file.remaining() / 2 + 1);
     reserve_table(table, std::min<long long>(count, fits), size, count, message);
 }
 
@@ -83,7 +83,7 @@ void readPLY2(RsdData& rsd) {
 }
 
 void readPLY() {
-    for (RsdData& rsd : malrsd) readPLY2(rsd);
+    for_each_model(readPLY2);
     // Vertices, normals and polygons are numbered across all models in order.
     std::int64_t vertices = 0, normals = 0, polygons = 0;
     for (RsdData& rsd : malrsd) {

@@ -1,6 +1,14 @@
 // Writing the merged MAT file: one material line per record.
 #include "function.h"
 
+namespace {
+
+// 25 numbers at most (polygon, flag and the 21 of type 'H'), each with its
+// separator, and the two characters.
+constexpr std::size_t MATERIAL_LINE_MAX = 25 * 12 + 4;
+
+}  // namespace
+
 void writeMAT() {
     oname(".mat");
     OutFile out(outName);
@@ -11,23 +19,31 @@ void writeMAT() {
     out.put("# Number of Items\n");
     out.putInt(records);
     out.put("\n# Material\n");
-    for (const RsdData& rsd : malrsd)
-        for (const MaterialData& material : rsd.mat.material) writeMAT2(out, material);
+    auto pieces = cut_tables<MaterialData>(
+        [](const RsdData& rsd) -> const std::vector<MaterialData>& { return rsd.mat.material; });
+    write_in_order(out, pieces.size(), PIECE_RECORDS * MATERIAL_LINE_MAX,
+                   [&](std::size_t k, char* text) {
+                       for (const MaterialData& material : pieces[k]) text = writeMAT2(text, material);
+                       return text;
+                   });
     out.close();
 }
 
-// A record of a type without numbers is written with its first four fields.
-void writeMAT2(OutFile& out, const MaterialData& material) {
-    out.putInt(material.polygon);
-    out.put(' ');
-    out.putHex(material.flag);
-    out.put(' ');
-    out.put(material.shade);
-    out.put(' ');
-    out.put(material.type);
+// One material line: polygon, flag, shade, type and the numbers of the
+// type. A record of a type without numbers is written with its first four
+// fields.
+char* writeMAT2(char* p, const MaterialData& material) {
+    p = format_int(p, material.polygon);
+    *p++ = ' ';
+    p = format_hex(p, static_cast<unsigned>(material.flag));
+    *p++ = ' ';
+    *p++ = material.shade;
+    *p++ = ' ';
+    *p++ = material.type;
     visit_material_numbers(material, [&](int number) {
-        out.put(' ');
-        out.putInt(number);
+        *p++ = ' ';
+        p = format_int(p, number);
     });
-    out.put('\n');
+    *p++ = '\n';
+    return p;
 }

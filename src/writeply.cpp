@@ -3,15 +3,45 @@
 
 namespace {
 
-void put_vectors(OutFile& out, const std::vector<VectorData>& table) {
-    for (const VectorData& v : table) {
-        out.putFixed(v.x);
-        out.put(' ');
-        out.putFixed(v.y);
-        out.put(' ');
-        out.putFixed(v.z);
-        out.put('\n');
+constexpr std::size_t INT_TEXT_MAX = 12;  // "-2147483648" and a separator
+constexpr std::size_t VECTOR_LINE_MAX = 3 * (FORMAT_MAX + 1);
+constexpr std::size_t POLYGON_LINE_MAX = 9 * INT_TEXT_MAX;
+
+// "%f %f %f\n" for each vertex or normal.
+char* format_vectors(std::span<const VectorData> vectors, char* p) {
+    for (const VectorData& v : vectors) {
+        p = format_fixed(p, v.x);
+        *p++ = ' ';
+        p = format_fixed(p, v.y);
+        *p++ = ' ';
+        p = format_fixed(p, v.z);
+        *p++ = '\n';
     }
+    return p;
+}
+
+// "%x %d %d %d %d %d %d %d %d\n" for each polygon.
+char* format_polygons(std::span<const PolygonData> polygons, char* p) {
+    for (const PolygonData& poly : polygons) {
+        p = format_hex(p, static_cast<unsigned>(poly.flag));
+        for (int number : poly.vtx) {
+            *p++ = ' ';
+            p = format_int(p, number);
+        }
+        for (int number : poly.nrm) {
+            *p++ = ' ';
+            p = format_int(p, number);
+        }
+        *p++ = '\n';
+    }
+    return p;
+}
+
+void put_vectors(OutFile& out, const std::vector<VectorData> PlyData::*table) {
+    auto pieces = cut_tables<VectorData>(
+        [table](const RsdData& rsd) -> const std::vector<VectorData>& { return rsd.ply.*table; });
+    write_in_order(out, pieces.size(), PIECE_RECORDS * VECTOR_LINE_MAX,
+                   [&](std::size_t k, char* text) { return format_vectors(pieces[k], text); });
 }
 
 }  // namespace
@@ -34,25 +64,15 @@ void writePLY() {
     out.put(' ');
     out.putInt(polygons);
     out.put("\n# Vertex\n");
-    for (const RsdData& rsd : malrsd) put_vectors(out, rsd.ply.vertex);
+    put_vectors(out, &PlyData::vertex);
     if (normals != 0) {
         out.put("# Normal\n");
-        for (const RsdData& rsd : malrsd) put_vectors(out, rsd.ply.normal);
+        put_vectors(out, &PlyData::normal);
     }
     out.put("# Polygon\n");
-    for (const RsdData& rsd : malrsd) {
-        for (const PolygonData& poly : rsd.ply.polygon) {
-            out.putHex(poly.flag);
-            for (int number : poly.vtx) {
-                out.put(' ');
-                out.putInt(number);
-            }
-            for (int number : poly.nrm) {
-                out.put(' ');
-                out.putInt(number);
-            }
-            out.put('\n');
-        }
-    }
+    auto pieces = cut_tables<PolygonData>(
+        [](const RsdData& rsd) -> const std::vector<PolygonData>& { return rsd.ply.polygon; });
+    write_in_order(out, pieces.size(), PIECE_RECORDS * POLYGON_LINE_MAX,
+                   [&](std::size_t k, char* text) { return format_polygons(pieces[k], text); });
     out.close();
 }

@@ -1,0 +1,91 @@
+// Using more than one core without changing what a single pass would do:
+// the same report for the same input, and the same bytes in the same order.
+#include "function.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace {
+
+unsigned thread_count(std::size_t work) {
+    unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 4u));
+    return static_cast<unsigned>(std::min<std::size_t>(cores, std::max<std::size_t>(work, 1)));
+}
+
+// Runs work(t) for t from 0 to threads - 1, the last on the calling thread.
+template <class Work>
+void run_threads(unsigned threads, Work work) {
+    std::vector<std::thread> helpers;
+    for (unsigned t = 0; t + 1 < threads; ++t) helpers.emplace_back(work, t);
+    work(threads - 1);
+    for (std::thread& helper : helpers) helper.join();
+}
+
+}  // namespace
+
+void for_each_model(void (*read)(RsdData& rsd)) {
+    const std::size_t models = malrsd.size();
+    std::vector<std::optional<RunEnd>> failures(models);
+    std::exception_ptr otherFailure;
+    std::mutex failureLock;
+    std::atomic<std::size_t> next{0};
+    // Models after one that failed need not be read: their reports would
+    // never be shown.
+    std::atomic<std::size_t> firstFailed{models};
+    run_threads(thread_count(models), [&](unsigned) {
+        for (std::size_t i; (i = next++) < models && i < firstFailed;) {
+            try {
+                read(malrsd[i]);
+            } catch (RunEnd& end) {
+                failures[i] = std::move(end);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(failureLock);
+                if (!otherFailure) otherFailure = std::current_exception();
+            }
+            if (failures[i]) {
+                std::size_t seen = firstFailed;
+                while (i < seen && !firstFailed.compare_exchange_weak(seen, i)) {
+                }
+            }
+        }
+    });
+    for (auto& failure : failures)
+        if (failure) throw std::move(*failure);
+    if (otherFailure) std::rethrow_exception(otherFailure);
+}
+
+void write_in_order(OutFile& out, std::size_t pieces, std::size_t maxBytes,
+                    const std::function<char*(std::size_t piece, char* text)>& format) {
+    const unsigned threads = thread_count(pieces);
+    std::mutex lock;
+    std::condition_variable turnChanged;
+    std::size_t turn = 0;  // the piece to be written next
+    std::exception_ptr failure;
+    run_threads(threads, [&](unsigned t) {
+        try {
+            std::unique_ptr<char[]> text;
+            for (std::size_t k = t; k < pieces; k += threads) {
+                if (!text) text = std::make_unique_for_overwrite<char[]>(maxBytes);
+                char* end = format(k, text.get());
+                std::unique_lock<std::mutex> guard(lock);
+                turnChanged.wait(guard, [&] { return turn == k || failure; });
+                if (failure) return;
+                guard.unlock();
+                out.put(std::string_view(text.get(), static_cast<std::size_t>(end - text.get())));
+                guard.lock();
+                turn = k + 1;
+                turnChanged.notify_all();
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> guard(lock);
+            if (!failure) failure = std::current_exception();
+            turnChanged.notify_all();
+        }
+    });
+    if (failure) std::rethrow_exception(failure);
+}
