@@ -110,31 +110,72 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+constexpr double exact_powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::uint64_t int_powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+
+// The number of decimal digits at the start of eight bytes read at once
+// (the first byte lowest).
+int leading_digits(std::uint64_t bytes) {
+    std::uint64_t t = bytes ^ 0x3030303030303030u;  // a digit becomes 0 to 9
+    // A byte above 9 sets its top bit once 0x76 is added; a carry out of a
+    // non-digit only reaches bytes after it.
+    std::uint64_t other = ((t + 0x7676767676767676u) | t) & 0x8080808080808080u;
+    return other ? __builtin_ctzll(other) / 8 : 8;
+}
+
+// The value of the first n (1 to 7) digits of eight bytes.
+std::uint64_t digits_value(std::uint64_t bytes, int n) {
+    std::uint64_t v = (bytes - 0x3030303030303030u) << (8 * (8 - n));
+    v = v * 10 + (v >> 8);
+    return (((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
+            (((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >> 32;
+}
+
+std::uint64_t load8(const char* p) {
+    std::uint64_t bytes;
+    std::memcpy(&bytes, p, 8);
+    return bytes;
+}
+
 // A decimal without exponent whose digits, read as one integer, stay below
 // 2^53, with at most 22 decimals: the integer and the power of ten are exact
 // doubles, so one division gives the correctly rounded value, as strtod does.
 bool short_decimal(const char* p, const char* end, double& value) {
-    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     bool negative = p < end && *p == '-';
     if (negative) ++p;
-    const char* start = p;
     std::uint64_t digits = 0;
-    for (; p < end && is_digit(*p); ++p) digits = digits * 10 + static_cast<unsigned>(*p - '0');
-    long count = p - start;
-    long decimals = 0;
-    if (p < end && *p == '.') {
-        const char* point = ++p;
-        for (; p < end && is_digit(*p); ++p) digits = digits * 10 + static_cast<unsigned>(*p - '0');
-        decimals = p - point;
-        count += decimals;
+    long count = 0, decimals = 0;
+    const char* q = p;
+    int whole, fraction;
+    if (end - p >= 17 && (whole = leading_digits(load8(p))) < 8 &&
+        (p[whole] != '.' || (fraction = leading_digits(load8(p + whole + 1))) < 8)) {
+        // Up to seven digits before and after the point, eight bytes at a time.
+        if (whole) digits = digits_value(load8(p), whole);
+        q = p + whole;
+        count = whole;
+        if (*q == '.') {
+            ++q;
+            if (fraction) digits = digits * int_powers[fraction] + digits_value(load8(q), fraction);
+            q += fraction;
+            count += decimals = fraction;
+        }
+    } else {
+        for (; q < end && is_digit(*q); ++q) digits = digits * 10 + static_cast<unsigned>(*q - '0');
+        count = q - p;
+        if (q < end && *q == '.') {
+            const char* point = ++q;
+            for (; q < end && is_digit(*q); ++q) digits = digits * 10 + static_cast<unsigned>(*q - '0');
+            decimals = q - point;
+            count += decimals;
+        }
     }
     // An exponent or a hexadecimal prefix would make it another number.
     if (count == 0 || count > 19 || decimals > 22 || digits > (std::uint64_t{1} << 53) ||
-        (p < end && (*p == 'e' || *p == 'E' || *p == 'x' || *p == 'X')))
+        (q < end && (*q == 'e' || *q == 'E' || *q == 'x' || *q == 'X')))
         return false;
-    value = static_cast<double>(digits) / powers[decimals];
+    value = static_cast<double>(digits) / exact_powers[decimals];
     if (negative) value = -value;
     return true;
 }
