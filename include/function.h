@@ -4,8 +4,8 @@
 
 #include "zorvel.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <new>
@@ -44,8 +44,9 @@ void name_error(std::string_view name);  // fails for names longer than NAME_MAX
 [[noreturn]] void eof_error(std::string_view fileName);
 [[noreturn]] void write_error(std::string_view fileName);
 
-// Grows a table to hold `count` records, or ends the run with the allocation
-// report of that table. `size` is the record size the report shows.
+// Makes room in a table for `count` records, or ends the run with the
+// allocation report of that table, which shows the record size `size` and
+// the number of records `reported`.
 template <class T>
 void reserve_table(std::vector<T>& table, long long count, int size, int reported,
                    std::string_view message) {
