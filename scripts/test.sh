@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the tool and runs every test: once in a plain Release build and once
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds the tool and runs every test: in a plain Release build, under
+# AddressSanitizer and UndefinedBehaviorSanitizer, under valgrind's memcheck,
+# and a short run of every fuzz target. About six minutes on two cores.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -13,3 +14,9 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DZORVEL_TESTS=ON -DZORVEL
 cmake --build build-sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+
+# The suite again with every zorvel process under valgrind (about 2.5 minutes).
+bash scripts/memcheck.sh
+
+# A short run of every fuzz target (longer runs: bash fuzz/run.sh SECONDS).
+bash fuzz/run.sh 60

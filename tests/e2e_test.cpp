@@ -7,8 +7,13 @@
 //   stdout   the exact standard output
 //   status   the exit status
 //
+// ZORVEL_WRAPPER, when set, is put in front of the binary, for example
+// "valgrind --error-exitcode=99 -q" (scripts/memcheck.sh).
+//
 // Files of in/ must stay unchanged unless out/ lists them, and no other file
-// may appear. Standard error must stay empty: the tool reports on stdout.
+// may appear. Symbolic links in in/ (e.g. to /dev/full) are laid and
+// compared as links, never followed. Standard error must stay empty: the
+// tool reports on stdout.
 
 #include <gtest/gtest.h>
 
@@ -74,6 +79,8 @@ std::string test_name(const testing::TestParamInfo<Case>& info) {
 }
 
 std::optional<std::string> read_file(const fs::path& path) {
+    std::error_code ec;
+    if (fs::is_symlink(path, ec)) return "symbolic link to " + fs::read_symlink(path, ec).string();
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
     std::ostringstream text;
@@ -86,7 +93,8 @@ std::set<std::string> list_files(const fs::path& root) {
     std::set<std::string> files;
     if (!fs::is_directory(root)) return files;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (!entry.is_directory()) files.insert(fs::relative(entry.path(), root).generic_string());
+        if (entry.is_symlink() || !entry.is_directory())
+            files.insert(entry.path().lexically_relative(root).generic_string());
     }
     return files;
 }
@@ -177,6 +185,10 @@ RunResult run_tool(const std::vector<std::string>& args, const fs::path& cwd) {
         return result;
     }
     std::vector<std::string> argvText;
+    if (const char* wrapper = std::getenv("ZORVEL_WRAPPER")) {
+        std::istringstream words(wrapper);
+        for (std::string w; words >> w;) argvText.push_back(w);
+    }
     argvText.push_back(ZORVEL_BIN);
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -195,7 +207,7 @@ RunResult run_tool(const std::vector<std::string>& args, const fs::path& cwd) {
             dup2(errPipe[1], 2) < 0 || chdir(dir.c_str()) != 0) {
             _exit(127);
         }
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(outPipe[1]);
@@ -267,7 +279,7 @@ TEST_P(EndToEnd, Run) {
     const fs::path scratch = make_scratch(c.name);
     ASSERT_FALSE(scratch.empty()) << "cannot create a scratch directory under " << ZORVEL_SCRATCH_DIR;
     if (fs::is_directory(inDir)) {
-        fs::copy(inDir, scratch, fs::copy_options::recursive);
+        fs::copy(inDir, scratch, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     }
 
     RunResult r = run_tool(read_args(c.dir / "args"), scratch);
@@ -311,14 +323,15 @@ TEST_P(EndToEnd, Run) {
         if (outputs.count(rel)) continue;
         if (!inputs.count(rel)) {
             ok = false;
-            why << "unexpected file " << rel << " (" << fs::file_size(scratch / rel) << " bytes)\n";
+            why << "unexpected file " << rel << " (" << read_file(scratch / rel).value_or("").size()
+                << " bytes)\n";
         } else if (read_file(scratch / rel) != read_file(inDir / rel)) {
             ok = false;
             why << "input file " << rel << " was changed\n";
         }
     }
     for (const auto& rel : inputs) {
-        if (!outputs.count(rel) && !fs::exists(scratch / rel)) {
+        if (!outputs.count(rel) && !fs::exists(fs::symlink_status(scratch / rel))) {
             ok = false;
             why << "input file " << rel << " was removed\n";
         }

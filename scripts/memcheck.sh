@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Runs the whole test suite under valgrind's memcheck: the end-to-end and
+# limit tests run every zorvel process under it (ZORVEL_WRAPPER), and the
+# unit tests run under it themselves. Any memory error or leak fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+memcheck="valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect,possible -q"
+
+cmake -S . -B build-memcheck -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVEL_TESTS=ON
+cmake --build build-memcheck -j "$jobs"
+ZORVEL_WRAPPER="$memcheck" ctest --test-dir build-memcheck --output-on-failure --no-tests=error -j "$jobs" \
+  -R '^(Cases/EndToEnd|Limits)\.'
+$memcheck build-memcheck/tests/unit_tests
+echo "memcheck: no errors"

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Checks the examples of the format reference against the tool.
+#
+#   formats_doc_test.sh ZORVEL doc/formats.md
+#
+# The document's fenced blocks are opened by
+#   ```zorvel-in NAME        an input file, laid out for every run
+#   ```zorvel-run RUN        one line: "zorvel" and the arguments of a run
+#   ```zorvel-out RUN NAME   the file NAME exactly as run RUN writes it
+# Every run must exit with status 0 and print only the banner, and every
+# file shown for it must be written with exactly the bytes shown.
+set -euo pipefail
+
+zorvel=$1
+doc=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/in" "$work/runs" "$work/out"
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+failures=0
+
+# Extract the blocks. Names are plain file names (no directories).
+awk -v dir="$work" '
+  function bad(msg) { printf "%s:%d: %s\n", FILENAME, FNR, msg; err = 1 }
+  function plain(name) { return name ~ /^[A-Za-z0-9_][A-Za-z0-9._-]*$/ }
+  !open && /^```zorvel-/ {
+    kind = $1; sub(/^```zorvel-/, "", kind)
+    if (kind == "in" && NF == 2 && plain($2)) file = dir "/in/" $2
+    else if (kind == "run" && NF == 2 && plain($2)) file = dir "/runs/" $2
+    else if (kind == "out" && NF == 3 && plain($2) && plain($3)) {
+      system("mkdir -p \"" dir "/out/" $2 "\"")
+      file = dir "/out/" $2 "/" $3
+    } else { bad("malformed block header: " $0); next }
+    if (seen[file]++) bad("block given twice: " $0)
+    printf "" > file
+    open = 1
+    next
+  }
+  open && /^```[ \t]*$/ { close(file); open = 0; next }
+  open { print > file }
+  END { if (open) bad("block not closed"); exit err }
+' "$doc" || { echo "FAIL: cannot extract the examples of $doc"; exit 1; }
+
+runs=$(ls "$work/runs")
+[ -n "$runs" ] || { echo "FAIL: no zorvel-run block in $doc"; exit 1; }
+for d in "$work"/out/*/; do
+  [ -d "$d" ] || continue
+  r=$(basename "$d")
+  [ -f "$work/runs/$r" ] || fail "outputs shown for run '$r', which has no zorvel-run block"
+done
+
+# The document must show every format: inputs of each kind read, and
+# outputs of each kind written, including a batch list run.
+for ext in rsd ply mat; do
+  ls "$work"/in/*."$ext" >/dev/null 2>&1 || fail "no example input *.$ext"
+done
+for ext in rsd ply mat cod ogp; do
+  ls "$work"/out/*/*."$ext" >/dev/null 2>&1 || fail "no example output *.$ext"
+done
+grep -qw -- -bat "$work"/runs/* || fail "no example run with a batch list (-bat)"
+
+banner=$(cd "$work" && "$zorvel" | head -n 3; echo x)
+banner=${banner%x}
+
+for r in $runs; do
+  read -r -a words < "$work/runs/$r"
+  if [ "${words[0]:-}" != zorvel ] || [ "$(wc -l < "$work/runs/$r")" -ne 1 ]; then
+    fail "run '$r': the block must hold one line that starts with 'zorvel'"
+    continue
+  fi
+  if [ ! -d "$work/out/$r" ]; then
+    fail "run '$r' shows no output file"
+    continue
+  fi
+  scratch="$work/scratch-$r"
+  mkdir "$scratch"
+  cp "$work"/in/* "$scratch"/
+  status=0
+  (cd "$scratch" && "$zorvel" "${words[@]:1}") > "$work/stdout-$r" 2>&1 || status=$?
+  [ "$status" -eq 0 ] || fail "run '$r' (${words[*]}) exited with status $status"
+  if [ "$(cat "$work/stdout-$r"; echo x)" != "${banner}x" ]; then
+    fail "run '$r' printed more than the banner:"
+    cat "$work/stdout-$r"
+  fi
+  for expected in "$work/out/$r"/*; do
+    name=$(basename "$expected")
+    if [ ! -f "$scratch/$name" ]; then
+      fail "run '$r' did not write $name"
+    elif ! cmp -s "$expected" "$scratch/$name"; then
+      fail "run '$r' wrote $name other than the document shows:"
+      diff "$expected" "$scratch/$name" || true
+    fi
+  done
+  for input in "$work"/in/*; do
+    cmp -s "$input" "$scratch/$(basename "$input")" ||
+      fail "run '$r' changed its input $(basename "$input")"
+  done
+done
+
+checked=$(ls "$work"/out/*/* | wc -l)
+if [ "$failures" -ne 0 ]; then
+  echo "$failures problem(s) in the examples of $doc"
+  exit 1
+fi
+echo "$(echo "$runs" | wc -w) runs, $checked output files as $doc shows them"
