@@ -147,6 +147,31 @@ TEST(Convert, RealsReadBitForBitAsStrtodReadsThem) {
         EXPECT_EQ(bits(scan_float(c.text, c.text + std::strlen(c.text))), bits(c.value)) << c.text;
 }
 
+// Ten million coordinates as the model files hold them ("-123.4567" and the
+// like, then the rest of the line), on two threads.
+TEST(Convert, TenMillionCoordinatesReadAsStrtodReadsThem) {
+    auto sweep = [](std::uint64_t seed) {
+        std::mt19937_64 g(seed);
+        char text[48];
+        for (int i = 0; i < 5000000; ++i) {
+            std::uint64_t r = g();
+            int whole = static_cast<int>(r % 8), decimals = static_cast<int>(r / 8 % 9);
+            char* p = text;
+            if (r & (1u << 10)) *p++ = '-';
+            for (int k = 0; k < whole; ++k) *p++ = static_cast<char>('0' + g() % 10);
+            if (decimals) *p++ = '.';
+            for (int k = 1; k < decimals; ++k) *p++ = static_cast<char>('0' + g() % 10);
+            p = std::strcpy(p, (r & (1u << 11)) ? " 12.5 -0.25\n" : "") + std::strlen(p);
+            double want = std::strtod(text, nullptr);
+            ASSERT_EQ(bits(scan_double(text, p)), bits(want)) << text;
+            ASSERT_EQ(bits(scan_float(text, p)), bits(static_cast<float>(want))) << text;
+        }
+    };
+    std::thread other(sweep, 7);
+    sweep(8);
+    other.join();
+}
+
 std::string fixed(float v) {
     char out[FORMAT_MAX];
     return std::string(out, format_fixed(out, v));
