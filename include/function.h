@@ -130,6 +130,7 @@ void readMAT2(char type, const char* data, const char* end, MaterialData& materi
               const RsdData& rsd);
 void writeMAT();
 char* writeMAT2(char* out, const MaterialData& material);  // one line; returns its end
+void put_name_line(OutFile& out, std::string_view key, std::string_view extension);
 void writeCOD();
 void put_vertex_range(OutFile& out, const PlyData& ply);  // "count first-last\n"
 void writeOGP();

@@ -16,3 +16,12 @@ void oname(std::string_view extension) {
     outName.resize(stem_length(outName));
     outName.append(extension);
 }
+
+// "KEY=name\n" with the output name formed with `extension`: how the merged
+// RSD and COD files name the other output files.
+void put_name_line(OutFile& out, std::string_view key, std::string_view extension) {
+    oname(extension);
+    out.put(key);
+    out.put(outName);
+    out.put('\n');
+}

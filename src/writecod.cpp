@@ -20,10 +20,7 @@ void writeCOD() {
     out.put("\n");
     out.put("# OGP file\n");
     if (OGP) {
-        oname(".ogp");
-        out.put("OGP=");
-        out.put(outName);
-        out.put('\n');
+        put_name_line(out, "OGP=", ".ogp");
     } else {
         out.put("OGP=NULL\n");
     }

@@ -10,26 +10,20 @@ void writeRSD() {
     out.put("@RSD970401");
     out.put("\n");
     out.put("# include files\n");
-    oname(".ply");
-    out.put("PLY=");
-    out.put(outName);
-    out.put("\nMAT=");
-    oname(".mat");
-    out.put(outName);
-    out.put('\n');
+    put_name_line(out, "PLY=", ".ply");
+    put_name_line(out, "MAT=", ".mat");
     if (PVT) {
         out.put("PVT=");
         out.put(pvtName);
         out.put('\n');
     }
-    out.put("COD=");
     if (COD) {
+        out.put("COD=");
         out.put(codName);
+        out.put('\n');
     } else {
-        oname(".cod");
-        out.put(outName);
+        put_name_line(out, "COD=", ".cod");
     }
-    out.put('\n');
     if (MOT) {
         out.put("NMOT=");
         out.putInt(NumMot);
