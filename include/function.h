@@ -81,6 +81,7 @@ const char* skip_unspace(const char* p, const char* end);
 
 // ---- Number conversion, as the C library's scanf and strtod read them ------
 bool is_c_space(char c);
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 const char* scan_int(const char* p, const char* end, int& value);   // "%d"
 const char* scan_hex(const char* p, const char* end, int& value);   // "%x"
 const char* scan_word(const char* p, const char* end, std::string_view& word);  // "%s"

@@ -55,10 +55,10 @@ const char* scan_int(const char* p, const char* end, int& value) {
     p = skip_c_space(p, end);
     bool negative = false;
     if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-    if (p == end || *p < '0' || *p > '9') return nullptr;
+    if (p == end || !is_digit(*p)) return nullptr;
     long long magnitude = 0;
     const long long cap = static_cast<long long>(INT_MAX) + 1;
-    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+    for (; p < end && is_digit(*p); ++p) {
         if (magnitude < cap) magnitude = magnitude * 10 + (*p - '0');
     }
     if (negative) {
@@ -107,8 +107,6 @@ const char* scan_word(const char* p, const char* end, std::string_view& word) {
 }
 
 namespace {
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr double exact_powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,

@@ -11,8 +11,6 @@ const char* const POLYGON_INDEX = "Polygon's index is incorrect!";
 const char* const MATERIAL_DATA = "Material's data is incorrect!";
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // Decimal digits, clamped to the largest int; null when there are none.
 const char* read_digits(const char* p, const char* end, long long& value) {
     if (p == end || !is_digit(*p)) return nullptr;
