@@ -8,6 +8,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -17,12 +18,17 @@ unsigned thread_count(std::size_t work) {
     return static_cast<unsigned>(std::min<std::size_t>(cores, std::max<std::size_t>(work, 1)));
 }
 
-// Runs work(t) for t from 0 to threads - 1, the last on the calling thread.
+// Runs `work` on the calling thread and on up to threads - 1 others. Work is
+// handed out piece by piece, so any number of threads finishes it: when no
+// other thread can be started, the calling thread does it all.
 template <class Work>
 void run_threads(unsigned threads, Work work) {
     std::vector<std::thread> helpers;
-    for (unsigned t = 0; t + 1 < threads; ++t) helpers.emplace_back(work, t);
-    work(threads - 1);
+    try {
+        while (helpers.size() + 1 < threads) helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+    }
+    work();
     for (std::thread& helper : helpers) helper.join();
 }
 
@@ -37,7 +43,7 @@ void for_each_model(void (*read)(RsdData& rsd)) {
     // Models after one that failed need not be read: their reports would
     // never be shown.
     std::atomic<std::size_t> firstFailed{models};
-    run_threads(thread_count(models), [&](unsigned) {
+    run_threads(thread_count(models), [&] {
         for (std::size_t i; (i = next++) < models && i < firstFailed;) {
             try {
                 read(malrsd[i]);
@@ -61,15 +67,15 @@ void for_each_model(void (*read)(RsdData& rsd)) {
 
 void write_in_order(OutFile& out, std::size_t pieces, std::size_t maxBytes,
                     const std::function<char*(std::size_t piece, char* text)>& format) {
-    const unsigned threads = thread_count(pieces);
     std::mutex lock;
     std::condition_variable turnChanged;
     std::size_t turn = 0;  // the piece to be written next
+    std::atomic<std::size_t> next{0};
     std::exception_ptr failure;
-    run_threads(threads, [&](unsigned t) {
+    run_threads(thread_count(pieces), [&] {
         try {
             std::unique_ptr<char[]> text;
-            for (std::size_t k = t; k < pieces; k += threads) {
+            for (std::size_t k; (k = next++) < pieces;) {
                 if (!text) text = std::make_unique_for_overwrite<char[]>(maxBytes);
                 char* end = format(k, text.get());
                 std::unique_lock<std::mutex> guard(lock);
