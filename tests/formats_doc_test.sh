@@ -8,17 +8,11 @@
 #   ```zorvel-run RUN        one line: "zorvel" and the arguments of a run
 #   ```zorvel-out RUN NAME   the file NAME exactly as run RUN writes it
 # Every run must exit with status 0 and print only the banner, and every
-# file shown for it must be written with exactly the bytes shown.
-set -euo pipefail
-
-zorvel=$1
-doc=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# file shown for it must be written with exactly the bytes shown (see
+# check_merge).
+source "$(dirname "$0")/common.sh"
+zorvel=$1 doc=$2
 mkdir -p "$work/in" "$work/runs" "$work/out"
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-failures=0
 
 # Extract the blocks. Names are plain file names (no directories).
 awk -v dir="$work" '
@@ -60,47 +54,15 @@ for ext in rsd ply mat cod ogp; do
 done
 grep -qw -- -bat "$work"/runs/* || fail "no example run with a batch list (-bat)"
 
-banner=$(cd "$work" && "$zorvel" | head -n 3; echo x)
-banner=${banner%x}
-
 for r in $runs; do
   read -r -a words < "$work/runs/$r"
   if [ "${words[0]:-}" != zorvel ] || [ "$(wc -l < "$work/runs/$r")" -ne 1 ]; then
     fail "run '$r': the block must hold one line that starts with 'zorvel'"
-    continue
-  fi
-  if [ ! -d "$work/out/$r" ]; then
+  elif [ ! -d "$work/out/$r" ]; then
     fail "run '$r' shows no output file"
-    continue
+  else
+    check_merge "$zorvel" "$work/in" "$work/out/$r" "${words[@]:1}"
   fi
-  scratch="$work/scratch-$r"
-  mkdir "$scratch"
-  cp "$work"/in/* "$scratch"/
-  status=0
-  (cd "$scratch" && "$zorvel" "${words[@]:1}") > "$work/stdout-$r" 2>&1 || status=$?
-  [ "$status" -eq 0 ] || fail "run '$r' (${words[*]}) exited with status $status"
-  if [ "$(cat "$work/stdout-$r"; echo x)" != "${banner}x" ]; then
-    fail "run '$r' printed more than the banner:"
-    cat "$work/stdout-$r"
-  fi
-  for expected in "$work/out/$r"/*; do
-    name=$(basename "$expected")
-    if [ ! -f "$scratch/$name" ]; then
-      fail "run '$r' did not write $name"
-    elif ! cmp -s "$expected" "$scratch/$name"; then
-      fail "run '$r' wrote $name other than the document shows:"
-      diff "$expected" "$scratch/$name" || true
-    fi
-  done
-  for input in "$work"/in/*; do
-    cmp -s "$input" "$scratch/$(basename "$input")" ||
-      fail "run '$r' changed its input $(basename "$input")"
-  done
 done
 
-checked=$(ls "$work"/out/*/* | wc -l)
-if [ "$failures" -ne 0 ]; then
-  echo "$failures problem(s) in the examples of $doc"
-  exit 1
-fi
-echo "$(echo "$runs" | wc -w) runs, $checked output files as $doc shows them"
+finish "in the examples of $doc" "$(echo "$runs" | wc -w) runs, $(ls "$work"/out/*/* | wc -l) output files as $doc shows them"

@@ -1,63 +1,58 @@
 #!/usr/bin/env bash
-# Installs the build into a scratch prefix and merges the shipped examples
-# with the installed tool.
+# Installs the build into a scratch prefix and makes its Debian package.
 #
-#   install_test.sh CMAKE BUILD_DIR SOURCE_DIR
+#   install_test.sh CMAKE CPACK BUILD_DIR SOURCE_DIR
 #
-# Checks that bin/zorvel, share/man/man1/zorvel.1 and
-# share/doc/zorvel/formats.md are installed, and that the installed zorvel,
-# run as "zorvel -bat models.txt" in a copy of examples/, exits with status
-# 0, prints only the banner and writes exactly a.rsd, a.ply, a.mat and a.cod
-# as kept in tests/examples-merged/.
-set -euo pipefail
-
-cmake=$1
-build=$2
-source=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# Both must hold bin/zorvel, share/man/man1/zorvel.1 and
+# share/doc/zorvel/formats.md (the documents as in doc/). The installed
+# zorvel, run as "zorvel -bat models.txt" in a copy of examples/, must write
+# exactly the files kept in tests/examples-merged/ (see check_merge). The
+# package's control fields: name zorvel, the version that the tool itself
+# prints, the architecture of this machine, a maintainer with an address, a
+# description, a dependency on the C library; and the tool unpacked from it
+# must run.
+source "$(dirname "$0")/common.sh"
+cmake=$1 cpack=$2 build=$3 source=$4
 
 prefix="$work/prefix"
-if ! "$cmake" --install "$build" --prefix "$prefix" > "$work/install.log" 2>&1; then
-  cat "$work/install.log"
-  echo "FAIL: cmake --install failed"
-  exit 1
-fi
+"$cmake" --install "$build" --prefix "$prefix" > "$work/install.log" 2>&1 ||
+  { cat "$work/install.log"; echo "FAIL: cmake --install failed"; exit 1; }
+(cd "$work" && "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/package") > "$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; echo "FAIL: cpack -G DEB failed"; exit 1; }
+debs=("$work"/package/*.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "FAIL: expected one package, got: ${debs[*]}"; exit 1; }
+deb=${debs[0]}
+dpkg-deb -x "$deb" "$work/root"
 
-zorvel="$prefix/bin/zorvel"
-[ -x "$zorvel" ] || { echo "FAIL: $zorvel was not installed"; exit 1; }
-cmp -s "$prefix/share/man/man1/zorvel.1" "$source/doc/zorvel.1" ||
-  fail "share/man/man1/zorvel.1 is missing or differs from doc/zorvel.1"
-cmp -s "$prefix/share/doc/zorvel/formats.md" "$source/doc/formats.md" ||
-  fail "share/doc/zorvel/formats.md is missing or differs from doc/formats.md"
-
-cp -R "$source/examples" "$work/examples"
-before=$(cd "$work/examples" && ls)
-status=0
-(cd "$work/examples" && "$zorvel" -bat models.txt) > "$work/stdout" 2>&1 || status=$?
-[ "$status" -eq 0 ] || fail "zorvel -bat models.txt exited with status $status"
-if [ "$(wc -l < "$work/stdout")" -ne 3 ] || [ "$(sed -n 2p "$work/stdout")" != "zorvel version 1.1" ]; then
-  fail "zorvel -bat models.txt printed more than the banner:"
-  cat "$work/stdout"
-fi
-
-expected="$source/tests/examples-merged"
-for file in a.rsd a.ply a.mat a.cod; do
-  if [ ! -f "$work/examples/$file" ]; then
-    fail "$file was not written"
-  elif ! cmp -s "$expected/$file" "$work/examples/$file"; then
-    fail "$file differs from tests/examples-merged/$file:"
-    diff "$expected/$file" "$work/examples/$file" || true
-  fi
+for root in "$prefix" "$work/root/usr"; do
+  where=${root#"$work/"}
+  [ -x "$root/bin/zorvel" ] || fail "$where/bin/zorvel is missing"
+  cmp -s "$root/share/man/man1/zorvel.1" "$source/doc/zorvel.1" ||
+    fail "$where/share/man/man1/zorvel.1 is missing or differs from doc/zorvel.1"
+  cmp -s "$root/share/doc/zorvel/formats.md" "$source/doc/formats.md" ||
+    fail "$where/share/doc/zorvel/formats.md is missing or differs from doc/formats.md"
 done
-after=$(cd "$work/examples" && ls)
-extra=$(comm -13 <(echo "$before") <(echo "$after") | grep -vxE 'a\.(rsd|ply|mat|cod)' || true)
-[ -z "$extra" ] || fail "files written besides a.rsd, a.ply, a.mat and a.cod: $extra"
+check_merge --only "$prefix/bin/zorvel" "$source/examples" "$source/tests/examples-merged" -bat models.txt
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures problem(s) with the installed zorvel"
-  exit 1
-fi
-echo "installed into a scratch prefix; the installed zorvel merges examples/ as expected"
+field() { dpkg-deb -f "$deb" "$1"; }
+version=$("$prefix/bin/zorvel" | sed -n 's/^zorvel version //p')
+arch=$(dpkg --print-architecture)
+[ "$(field Package)" = zorvel ] || fail "Package is '$(field Package)'"
+[ -n "$version" ] && [ "$(field Version)" = "$version" ] ||
+  fail "Version is '$(field Version)', the tool prints version '$version'"
+[ "$(field Architecture)" = "$arch" ] || fail "Architecture is '$(field Architecture)', not $arch"
+[[ $(field Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^@\>]+\>$ ]] || fail "Maintainer is '$(field Maintainer)'"
+description=$(field Description)
+[ -n "$(echo "$description" | head -n 1)" ] && [ "$(echo "$description" | wc -l)" -ge 2 ] ||
+  fail "Description lacks a summary line or a long description: '$description'"
+[[ $(field Depends) == *libc6* ]] || fail "Depends is '$(field Depends)'"
+[ "$(basename "$deb")" = "zorvel_${version}_${arch}.deb" ] || fail "package file is named $(basename "$deb")"
+
+status=0
+"$work/root/usr/bin/zorvel" > "$work/stdout" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "the packaged zorvel without arguments exited with status $status"
+grep -qx "zorvel version $version" "$work/stdout" || fail "the packaged zorvel printed no banner"
+grep -q '^>zorvel \[option\] -bat TXT file$' "$work/stdout" || fail "the packaged zorvel printed no usage text"
+
+finish "with the installed zorvel or $(basename "$deb")" \
+  "installed and packaged; the installed zorvel merges examples/ as expected, $(basename "$deb") is as expected"

@@ -9,12 +9,8 @@
 #    report text and report label that the sources print, exactly (with
 #    plain ASCII apostrophes and hyphens, so that a reader can search for
 #    a report).
-set -euo pipefail
-
-page=$1
-src=$2
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "$0")/common.sh"
+page=$1 src=$2
 
 for device in utf8 ascii; do
   messages=$(groff -man -T"$device" -ww -z "$page" 2>&1) || fail "groff -T$device failed"
@@ -58,9 +54,5 @@ for status in 0 1 2; do
   [[ $text =~ EXIT\ STATUS.*\ $status\ .*DIAGNOSTICS ]] || fail "exit status $status is not listed"
 done
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures problem(s) in $page"
-  exit 1
-fi
-echo "$page renders without warnings and shows $(echo "$words" | wc -w) options," \
-     "$(echo "$messages" | wc -l) reports and $(echo "$labels" | wc -l) report labels"
+finish "in $page" "$page renders without warnings and shows $(echo "$words" | wc -w) options,\
+ $(echo "$messages" | wc -l) reports and $(echo "$labels" | wc -l) report labels"
