@@ -74,6 +74,7 @@ struct InFile {
     std::size_t remaining() const { return size - pos; }
 };
 void open_input(InFile& file, const std::string& name);
+void open_model_file(InFile& file, const std::string& name, std::string_view identifier);
 bool get1line(InFile& file);
 void need_line(InFile& file);  // get1line, or "Unexpected end of file!"
 const char* skip_space(const char* p, const char* end);

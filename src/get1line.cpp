@@ -51,6 +51,13 @@ void open_input(InFile& file, const std::string& name) {
     file.hasNul = std::memchr(file.data.get(), '\0', file.size) != nullptr;
 }
 
+// Opens a model file and checks its identifier line, its first meaningful line.
+void open_model_file(InFile& file, const std::string& name, std::string_view identifier) {
+    open_input(file, name);
+    get1line(file);
+    id_error(name, identifier, Buffer);
+}
+
 // A line ends at "\n" or "\r\n"; the last line may lack its end. Lines of
 // blanks and tabs only, and lines whose first other character is '#', are
 // passed over.

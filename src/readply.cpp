@@ -62,9 +62,7 @@ void readPLY2(RsdData& rsd) {
     PlyData& ply = rsd.ply;
     ply = PlyData();
     InFile file;
-    open_input(file, rsd.plyName);
-    get1line(file);
-    id_error(rsd.plyName, "@PLY940102", Buffer);
+    open_model_file(file, rsd.plyName, "@PLY940102");
 
     need_line(file);
     const char* end = Buffer.data() + Buffer.size();

@@ -82,9 +82,7 @@ void read_textures(InFile& file, RsdData& rsd) {
 
 void read_rsd_file(RsdData& rsd) {
     InFile file;
-    open_input(file, rsd.rsdName);
-    get1line(file);
-    id_error(rsd.rsdName, "@RSD940102", Buffer);
+    open_model_file(file, rsd.rsdName, "@RSD940102");
     bool hasPly = false, hasMat = false, hasNtex = false;
     rsd.ntex = 0;
     while (get1line(file)) {
