@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -36,9 +35,7 @@ void run_threads(unsigned threads, Work work) {
 
 void for_each_model(void (*read)(RsdData& rsd)) {
     const std::size_t models = malrsd.size();
-    std::vector<std::optional<RunEnd>> failures(models);
-    std::exception_ptr otherFailure;
-    std::mutex failureLock;
+    std::vector<std::exception_ptr> failures(models);
     std::atomic<std::size_t> next{0};
     // Models after one that failed need not be read: their reports would
     // never be shown.
@@ -47,22 +44,16 @@ void for_each_model(void (*read)(RsdData& rsd)) {
         for (std::size_t i; (i = next++) < models && i < firstFailed;) {
             try {
                 read(malrsd[i]);
-            } catch (RunEnd& end) {
-                failures[i] = std::move(end);
             } catch (...) {
-                std::lock_guard<std::mutex> lock(failureLock);
-                if (!otherFailure) otherFailure = std::current_exception();
-            }
-            if (failures[i]) {
+                failures[i] = std::current_exception();
                 std::size_t seen = firstFailed;
                 while (i < seen && !firstFailed.compare_exchange_weak(seen, i)) {
                 }
             }
         }
     });
-    for (auto& failure : failures)
-        if (failure) throw std::move(*failure);
-    if (otherFailure) std::rethrow_exception(otherFailure);
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
 }
 
 void write_in_order(OutFile& out, std::size_t pieces, std::size_t maxBytes,
