@@ -15,7 +15,6 @@ constexpr int POLYGON_RECORD = 44;
 template <class T>
 void make_table(std::vector<T>& table, int count, int size, const char* message,
                 const InFile& file) {
-    malloc_error(count >= 0, size, count, message);
     long long fits = static_cast<long long>(file.remaining() / 2 + 1);
     reserve_table(table, std::min<long long>(count, fits), size, count, message);
 }
