@@ -27,7 +27,9 @@ std::size_t stem_length(std::string_view name);  // up to the first '.' of the l
 // run() catches it, prints the report and returns the status.
 struct RunEnd {
     int status;
-    std::string report;
+    std::string report;   // as zorvel prints it
+    std::string message;  // the report's message alone ("Can't open!")
+    std::string fileName; // the file it names, if any
 };
 constexpr int EXIT_REPORT = 1;  // a fatal report was printed
 constexpr int EXIT_USAGE = 2;   // the command line is malformed
@@ -74,7 +76,10 @@ struct InFile {
     std::size_t remaining() const { return size - pos; }
 };
 void open_input(InFile& file, const std::string& name);
-void open_model_file(InFile& file, const std::string& name, std::string_view identifier);
+// Opens a model file and checks its identifier line. Where `merged` is given,
+// a file of that identifier is accepted too; returns whether it was one.
+bool open_model_file(InFile& file, const std::string& name, std::string_view identifier,
+                     std::string_view merged = {});
 bool get1line(InFile& file);
 void need_line(InFile& file);  // get1line, or "Unexpected end of file!"
 const char* skip_space(const char* p, const char* end);
@@ -137,6 +142,9 @@ void writeCOD();
 void put_vertex_range(OutFile& out, const PlyData& ply);  // "count first-last\n"
 void writeOGP();
 void ogpname(RsdData& rsd);
+std::vector<VertexGroup> readCOD(const std::string& codFile);
+const char* scan_vertex_range(const char* p, const char* end, VertexGroup& group);
+std::vector<VertexGroup> readOGP(const std::string& ogpFile);
 
 // ---- Two threads -------------------------------------------------------------
 // Runs `read` on every model, on several threads; a failure ends the run with

@@ -95,6 +95,8 @@ struct TimData {
 };
 
 struct RsdData {
+    bool merged = false;  // a merged model (version 970401), read where MERGED is set
+    std::string codName;  // a merged model's "COD=" name
     std::string ogpName;
     std::string rsdName;
     std::string plyName;
@@ -116,6 +118,16 @@ extern std::string pvtName;
 extern std::string codName;
 extern int OUT, OGP, BAT, PVT, COD, MOT;
 extern int PLY, MAT, TIM;
+// Set by zorvel-model: merged models are read as well as input models.
+extern int MERGED;
+
+// The vertices of one input of a merged model, as its COD or OGP file
+// records them: `count` vertices from merged number `first` on.
+struct VertexGroup {
+    std::string name;
+    long long count = 0;
+    long long first = 0;
+};
 
 // The line most recently read by get1line, without its line end, and whether
 // a line end followed it in the file.

@@ -7,8 +7,8 @@
 
 namespace {
 
-[[noreturn]] void fail(std::string report) {
-    throw RunEnd{EXIT_REPORT, std::move(report)};
+[[noreturn]] void fail(std::string report, std::string_view message, std::string_view fileName = {}) {
+    throw RunEnd{EXIT_REPORT, std::move(report), std::string(message), std::string(fileName)};
 }
 
 // "\n", the message, "\n", "File Name:<name>\n": the layout of most reports.
@@ -16,6 +16,10 @@ std::string named_report(std::string_view message, std::string_view fileName) {
     std::string text = "\n";
     text.append(message).append("\nFile Name:").append(fileName).append("\n");
     return text;
+}
+
+[[noreturn]] void fail_named(std::string_view message, std::string_view fileName) {
+    fail(named_report(message, fileName), message, fileName);
 }
 
 void alloc_error(bool allocated, int size, int count, std::string_view message) {
@@ -32,7 +36,7 @@ void alloc_error(bool allocated, int size, int count, std::string_view message) 
         .append("):")
         .append(std::to_string(product))
         .append("byte\n");
-    fail(std::move(text));
+    fail(std::move(text), message);
 }
 
 }  // namespace
@@ -46,7 +50,7 @@ void realloc_error(bool allocated, int size, int count, std::string_view message
 }
 
 void fopen_error(bool opened, std::string_view fileName) {
-    if (!opened) fail(named_report("Can't open!", fileName));
+    if (!opened) fail_named("Can't open!", fileName);
 }
 
 void id_error(std::string_view fileName, std::string_view expected, std::string_view line) {
@@ -56,7 +60,7 @@ void id_error(std::string_view fileName, std::string_view expected, std::string_
     } else {
         std::string_view version = line.substr(4, 6);
         bool accepted = version == expected.substr(4, 6) ||
-                        (line.substr(0, 4) == "@MAT" && version == "940102");
+                        (expected == "@MAT940801" && version == "940102");
         if (!accepted) problem = "Version is incorrect!";
     }
     if (!problem) return;
@@ -64,21 +68,21 @@ void id_error(std::string_view fileName, std::string_view expected, std::string_
     std::string text = named_report(problem, fileName);
     text.append("ID:").append(line);
     if (BufferEnded) text.append("\n");
-    fail(std::move(text));
+    fail(std::move(text), problem, fileName);
 }
 
 void index_error(std::string_view fileName, int index, int limit, std::string_view message) {
-    if (index < 0 || index >= limit) fail(named_report(message, fileName));
+    if (index < 0 || index >= limit) fail_named(message, fileName);
 }
 
 void plyflag_error(std::string_view fileName, int polygon) {
     std::string text = named_report("The polygon type isn't supported!", fileName);
     text.append("Polygon Index:").append(std::to_string(polygon)).append("\n");
-    fail(std::move(text));
+    fail(std::move(text), "The polygon type isn't supported!", fileName);
 }
 
 void file_error(std::string_view message, std::string_view fileName) {
-    fail(named_report(message, fileName));
+    fail_named(message, fileName);
 }
 
 void name_error(std::string_view name) {

@@ -51,11 +51,14 @@ void open_input(InFile& file, const std::string& name) {
     file.hasNul = std::memchr(file.data.get(), '\0', file.size) != nullptr;
 }
 
-// Opens a model file and checks its identifier line, its first meaningful line.
-void open_model_file(InFile& file, const std::string& name, std::string_view identifier) {
+// The identifier line is the file's first meaningful line.
+bool open_model_file(InFile& file, const std::string& name, std::string_view identifier,
+                     std::string_view merged) {
     open_input(file, name);
     get1line(file);
-    id_error(name, identifier, Buffer);
+    bool isMerged = !merged.empty() && Buffer.substr(0, merged.size()) == merged;
+    id_error(name, isMerged ? merged : identifier, Buffer);
+    return isMerged;
 }
 
 // A line ends at "\n" or "\r\n"; the last line may lack its end. Lines of

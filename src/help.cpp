@@ -12,5 +12,6 @@ void help(int status) {
                  "[-ogp] \x81\x63 Output OGP file\n"
                  "[-pvt PVTname] \x81\x63 Set PVT file\n"
                  "[-cod CODname] \x81\x63 Set COD file\n"
-                 "[-mot MOTnum MOTname\x81\x63] \x81\x63 Set number of MOT file and MOT file\n"};
+                 "[-mot MOTnum MOTname\x81\x63] \x81\x63 Set number of MOT file and MOT file\n",
+                 "", ""};
 }

@@ -9,6 +9,7 @@ std::string pvtName;
 std::string codName;
 int OUT = 0, OGP = 0, BAT = 0, PVT = 0, COD = 0, MOT = 0;
 int PLY = 0, MAT = 0, TIM = 0;
+int MERGED = 0;
 
 // Releases the store and puts every setting back to its starting value, so
 // that another run can follow in the same process.
@@ -21,6 +22,7 @@ void myfree() {
     codName.clear();
     OUT = OGP = BAT = PVT = COD = MOT = 0;
     PLY = MAT = TIM = 0;
+    MERGED = 0;
     Buffer = {};
     BufferEnded = false;
 }

@@ -57,7 +57,7 @@ void read_mat_file(RsdData& rsd) {
     MatData& mat = rsd.mat;
     mat = MatData();
     InFile file;
-    open_model_file(file, rsd.matName, "@MAT940801");
+    open_model_file(file, rsd.matName, rsd.merged ? "@MAT970401" : "@MAT940801");
     need_line(file);
     int count = 0;
     scan_int(Buffer.data(), Buffer.data() + Buffer.size(), count);

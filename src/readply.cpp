@@ -61,7 +61,7 @@ void readPLY2(RsdData& rsd) {
     PlyData& ply = rsd.ply;
     ply = PlyData();
     InFile file;
-    open_model_file(file, rsd.plyName, "@PLY940102");
+    open_model_file(file, rsd.plyName, rsd.merged ? "@PLY970401" : "@PLY940102");
 
     need_line(file);
     const char* end = Buffer.data() + Buffer.size();

@@ -82,7 +82,7 @@ void read_textures(InFile& file, RsdData& rsd) {
 
 void read_rsd_file(RsdData& rsd) {
     InFile file;
-    open_model_file(file, rsd.rsdName, "@RSD940102");
+    rsd.merged = open_model_file(file, rsd.rsdName, "@RSD940102", MERGED ? "@RSD970401" : "");
     bool hasPly = false, hasMat = false, hasNtex = false;
     rsd.ntex = 0;
     while (get1line(file)) {
@@ -94,6 +94,8 @@ void read_rsd_file(RsdData& rsd) {
             MAT = 1;
             hasMat = true;
             read_name(Buffer, 4, rsd.matName);
+        } else if (rsd.merged && starts_with(Buffer, "COD=")) {
+            read_name(Buffer, 4, rsd.codName);
         } else if (starts_with(Buffer, "GRP=")) {
             read_name(Buffer, 4, rsd.grpName);
         } else if (starts_with(Buffer, "NTEX=")) {
