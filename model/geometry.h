@@ -1,0 +1,93 @@
+// What a polygon looks like, for every command that shows one: its corners
+// in glTF's terms (Y up, Z towards the viewer, fronts counter-clockwise),
+// its normals and its colours.
+#pragma once
+
+#include "model.h"
+
+#include <array>
+#include <cmath>
+
+struct Vec3 {
+    float x, y, z;
+};
+inline Vec3 operator-(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline Vec3 cross(Vec3 a, Vec3 b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+inline float dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+// The unit vector of v, or zero for a zero (or not finite) vector.
+inline Vec3 normalised(Vec3 v) {
+    float length = std::sqrt(dot(v, v));
+    if (!(length > 0) || !std::isfinite(length)) return {0, 0, 0};
+    return {v.x / length, v.y / length, v.z / length};
+}
+
+// These formats have Y pointing down and Z away from the viewer.
+inline Vec3 to_gltf(const VectorData& v) { return {v.x, -v.y, -v.z}; }
+
+// A polygon's triangles as corner numbers, counter-clockwise seen from its
+// front in glTF's axes. Corners are clockwise from the front in these
+// formats' axes, and a quadrangle's are in "Z" order (its rim runs 0 1 3 2).
+struct Triangles {
+    int count;
+    std::array<std::array<int, 3>, 2> corners;
+};
+inline Triangles triangles_of(const PolygonData& polygon) {
+    if (polygon.flag == 0) return {1, {{{0, 2, 1}, {0, 0, 0}}}};
+    return {2, {{{0, 2, 1}, {1, 2, 3}}}};
+}
+inline int corner_count(const PolygonData& polygon) { return polygon.flag == 0 ? 3 : 4; }
+
+// The polygon's face normal in glTF's axes: zero when it has no area.
+inline Vec3 face_normal(const PolygonData& polygon, const std::vector<VectorData>& vertices) {
+    auto at = [&](int k) { return to_gltf(vertices[static_cast<std::size_t>(polygon.vtx[k])]); };
+    Vec3 n = cross(at(2) - at(0), at(1) - at(0));
+    if (polygon.flag == 1) {
+        Vec3 second = cross(at(2) - at(1), at(3) - at(1));
+        n = {n.x + second.x, n.y + second.y, n.z + second.z};
+    }
+    return normalised(n);
+}
+
+// Corner k's normal as the model gives it (flat shading: the first
+// corner's for all), or the face normal where the model has none or it is zero.
+inline Vec3 corner_normal(const PolygonData& polygon, const MaterialData* material, int k,
+                          const PlyData& ply, Vec3 face) {
+    if (ply.nnormal == 0) return face;
+    if (material && material->shade == 'F') k = 0;
+    Vec3 n = normalised(to_gltf(ply.normal[static_cast<std::size_t>(polygon.nrm[k])]));
+    return n.x == 0 && n.y == 0 && n.z == 0 ? face : n;
+}
+
+struct Rgb {
+    unsigned char r, g, b;
+    bool operator==(const Rgb&) const = default;
+};
+constexpr Rgb LIGHT_GREY{200, 200, 200};
+
+inline unsigned char channel(int value) {
+    return static_cast<unsigned char>(value < 0 ? 0 : value > 255 ? 255 : value);
+}
+// Corner k's colour: 'G' and 'H' give one per corner, 'C' and 'D' one for
+// all; a 'T' material, another type or no material shows light grey.
+inline Rgb corner_colour(const MaterialData* material, int k) {
+    if (!material) return LIGHT_GREY;
+    switch (material->type) {
+        case 'G': case 'H': break;
+        case 'C': case 'D': k = 0; break;
+        default: return LIGHT_GREY;
+    }
+    return {channel(material->r[k]), channel(material->g[k]), channel(material->b[k])};
+}
+
+// The material flag's bits.
+inline bool is_unlit(const MaterialData* m) { return m && (m->flag & 1); }
+inline bool is_double_sided(const MaterialData* m) { return m && (m->flag & 2); }
+inline bool is_semi_transparent(const MaterialData* m) { return m && (m->flag & 4); }
+
+// The material that gives polygon p of a group's model its look, or null.
+inline const MaterialData* material_of(const Scene& scene, const Group& group, int polygon) {
+    int m = scene.materialOf[group.modelIndex][static_cast<std::size_t>(polygon)];
+    return m < 0 ? nullptr : &group.model->mat.material[static_cast<std::size_t>(m)];
+}

@@ -1,0 +1,126 @@
+// zorvel-model: reads models of zorvel's formats, input or merged, and
+// reports on them, exports them to glTF 2.0 or draws them.
+#include "model.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string_view>
+
+#ifndef ZORVEL_VERSION
+#define ZORVEL_VERSION "unknown"
+#endif
+
+namespace {
+
+const char* const USAGE =
+    "usage: zorvel-model info [--json] MODEL...\n"
+    "       zorvel-model export MODEL... -o FILE.glb\n"
+    "       zorvel-model render MODEL... -o FILE.png [--size PIXELS]\n"
+    "                    [--view iso|front|back|left|right|top|bottom]\n"
+    "                    [--colour material|group] [--wire]\n"
+    "       zorvel-model --help | --version\n"
+    "MODEL is an RSD file, of an input model or of a merged one.\n";
+
+struct UsageError {};
+
+struct CommandLine {
+    std::string command;
+    std::vector<char*> models;
+    std::string output;
+    bool json = false;
+    RenderOptions render;
+};
+
+CommandLine parse(int argc, char** argv) {
+    CommandLine line;
+    if (argc < 2) throw UsageError{};
+    line.command = argv[1];
+    if (line.command != "info" && line.command != "export" && line.command != "render") throw UsageError{};
+    const bool info = line.command == "info", render = line.command == "render";
+    bool outputGiven = false, optionsEnded = false;
+    for (int i = 2; i < argc; ++i) {
+        std::string_view word = argv[i];
+        auto value = [&] {
+            if (i + 1 >= argc) throw UsageError{};
+            return std::string_view(argv[++i]);
+        };
+        if (optionsEnded || word.empty() || word[0] != '-') {
+            line.models.push_back(argv[i]);
+        } else if (word == "--") {
+            optionsEnded = true;
+        } else if (word == "--json" && info) {
+            line.json = true;
+        } else if (word == "-o" && !info) {
+            line.output = value();
+            outputGiven = true;
+        } else if (word == "--size" && render) {
+            std::string_view text = value();
+            int size = 0;
+            const char* end = text.data() + text.size();
+            if (text.empty() || !is_digit(text[0]) || scan_int(text.data(), end, size) != end || size < 16 ||
+                size > 8192)
+                throw UsageError{};
+            line.render.size = size;
+        } else if (word == "--view" && render) {
+            std::string_view view = value();
+            bool known = false;
+            for (const char* name : {"iso", "front", "back", "left", "right", "top", "bottom"}) known |= view == name;
+            if (!known) throw UsageError{};
+            line.render.view = view;
+        } else if ((word == "--colour" || word == "--color") && render) {
+            std::string_view by = value();
+            if (by != "material" && by != "group") throw UsageError{};
+            line.render.colourByGroup = by == "group";
+        } else if (word == "--wire" && render) {
+            line.render.wire = true;
+        } else {
+            throw UsageError{};
+        }
+    }
+    if (line.models.empty() || (!info && (!outputGiven || line.output.empty()))) throw UsageError{};
+    line.models.push_back(nullptr);
+    return line;
+}
+
+void run_command(const CommandLine& line) {
+    Scene scene;
+    read_scene(static_cast<int>(line.models.size() - 1), const_cast<char**>(line.models.data()), scene);
+    if (line.command == "info") {
+        print_info(scene, line.json, stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) write_error("standard output");
+    } else if (line.command == "export") {
+        write_whole_file(line.output, make_glb(scene));
+    } else {
+        write_whole_file(line.output, make_png(scene, line.render));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(USAGE, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("zorvel-model %s\n", ZORVEL_VERSION);
+        return 0;
+    }
+    int status = 0;
+    try {
+        run_command(parse(argc, argv));
+    } catch (const UsageError&) {
+        std::fputs(USAGE, stderr);
+        status = EXIT_USAGE;
+    } catch (const RunEnd& end) {
+        std::string where = end.fileName.empty() ? "" : end.fileName + ": ";
+        std::fprintf(stderr, "zorvel-model: %s%s\n", where.c_str(), end.message.c_str());
+        status = EXIT_REPORT;
+    } catch (const std::exception&) {
+        std::fputs("zorvel-model: Out of memory!\n", stderr);
+        status = EXIT_REPORT;
+    }
+    myfree();
+    return status;
+}

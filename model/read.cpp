@@ -1,0 +1,68 @@
+// Reading the models and cutting merged ones into the inputs they came from.
+#include "model.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace {
+
+// The groups a merged model's COD file records, checked to cover its
+// vertices in order, each once. Empty when the model has no COD file.
+std::vector<VertexGroup> recorded_groups(const RsdData& rsd) {
+    if (!rsd.merged || rsd.codName.empty()) return {};
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(rsd.codName, ec)) return {};
+    std::vector<VertexGroup> groups = readCOD(rsd.codName);
+    long long next = 0;
+    for (const VertexGroup& group : groups) {
+        if (group.first != next) file_error("Vertex's index is incorrect!", rsd.codName);
+        next += group.count;
+    }
+    if (next != rsd.ply.nvertex) file_error("Vertex's index is incorrect!", rsd.codName);
+    return groups;
+}
+
+void add_groups(const RsdData& rsd, std::size_t modelIndex, Scene& scene) {
+    std::vector<VertexGroup> recorded = recorded_groups(rsd);
+    const bool split = !recorded.empty();
+    if (!split) recorded.push_back({rsd.rsdName.substr(0, stem_length(rsd.rsdName)), rsd.ply.nvertex, 0});
+    const std::size_t base = scene.groups.size();
+    for (VertexGroup& vertices : recorded) {
+        Group& group = scene.groups.emplace_back();
+        group.name = std::move(vertices.name);
+        group.model = &rsd;
+        group.modelIndex = modelIndex;
+        group.firstVertex = vertices.first;
+        group.vertexCount = vertices.count;
+        group.split = split;
+    }
+    // A polygon belongs to the group of its first corner's vertex.
+    auto group_of = [&](int vertex) {
+        auto after = std::upper_bound(scene.groups.begin() + static_cast<long>(base), scene.groups.end(), vertex,
+                                      [](int v, const Group& g) { return v < g.firstVertex; });
+        return after - 1;
+    };
+    const std::vector<PolygonData>& polygons = rsd.ply.polygon;
+    std::vector<int>& materialOf = scene.materialOf[modelIndex];
+    materialOf.assign(polygons.size(), -1);
+    for (std::size_t p = 0; p < polygons.size(); ++p)
+        group_of(polygons[p].vtx[0])->polygons.push_back(static_cast<int>(p));
+    const std::vector<MaterialData>& materials = rsd.mat.material;
+    for (std::size_t m = 0; m < materials.size(); ++m) {
+        int polygon = materials[m].polygon;
+        materialOf[static_cast<std::size_t>(polygon)] = static_cast<int>(m);
+        group_of(polygons[static_cast<std::size_t>(polygon)].vtx[0])->materials.push_back(static_cast<int>(m));
+    }
+}
+
+}  // namespace
+
+void read_scene(int count, char** names, Scene& scene) {
+    MERGED = 1;
+    NumRsd = count;
+    readRSD(names);
+    if (PLY) readPLY();
+    if (MAT) readMAT();
+    scene.materialOf.resize(malrsd.size());
+    for (std::size_t i = 0; i < malrsd.size(); ++i) add_groups(malrsd[i], i, scene);
+}
