@@ -66,10 +66,15 @@ void reserve_table(std::vector<T>& table, long long count, int size, int reporte
 }
 
 // ---- Text input -------------------------------------------------------------
+// Releases an input file's bytes: a mapping of the file, or an array.
+struct InFileBytes {
+    std::size_t mapped = 0;  // the length of the mapping; 0 for an array
+    void operator()(char* bytes) const;
+};
 // An input file, read whole when it is opened; get1line walks its lines.
 struct InFile {
     std::string name;
-    std::unique_ptr<char[]> data;
+    std::unique_ptr<char[], InFileBytes> data;
     std::size_t size = 0;
     std::size_t pos = 0;
     bool hasNul = false;  // a NUL byte ends the line it stands in
@@ -81,6 +86,10 @@ void open_input(InFile& file, const std::string& name);
 bool open_model_file(InFile& file, const std::string& name, std::string_view identifier,
                      std::string_view merged = {});
 bool get1line(InFile& file);
+// The meaningful line that starts at or after `pos` in the `size` bytes at
+// `data`, as get1line finds it; moves `pos` past it. Reads no shared state.
+bool next_line(const char* data, std::size_t size, std::size_t& pos, bool hasNul,
+               std::string_view& line, bool& ended);
 void need_line(InFile& file);  // get1line, or "Unexpected end of file!"
 const char* skip_space(const char* p, const char* end);
 const char* skip_unspace(const char* p, const char* end);
@@ -93,6 +102,10 @@ const char* scan_hex(const char* p, const char* end, int& value);   // "%x"
 const char* scan_word(const char* p, const char* end, std::string_view& word);  // "%s"
 double scan_double(const char* p, const char* end);  // strtod; 0 for no number
 float scan_float(const char* p, const char* end);    // strtod, then the nearest float
+// A coordinate in its usual form, "[-]digits[.digits]" with at most 19 digits
+// and a blank or the end after it: scan_float's value, and where it ends.
+// Null for every other form. Bytes up to `limit` (at least `end`) are readable.
+const char* scan_coordinate(const char* p, const char* end, const char* limit, float& value);
 char* format_int(char* out, long long value);        // "%d"
 char* format_hex(char* out, unsigned value);         // "%x"
 char* format_fixed(char* out, float value);          // "%f" of the value as a double
@@ -142,7 +155,9 @@ void writeCOD();
 void put_vertex_range(OutFile& out, const PlyData& ply);  // "count first-last\n"
 void writeOGP();
 void ogpname(RsdData& rsd);
-std::vector<VertexGroup> readCOD(const std::string& codFile);
+// The vertex groups a COD file records; when it lists object groups instead,
+// none, and the name of the OGP file that holds them.
+std::vector<VertexGroup> readCOD(const std::string& codFile, std::string& ogpFile);
 const char* scan_vertex_range(const char* p, const char* end, VertexGroup& group);
 std::vector<VertexGroup> readOGP(const std::string& ogpFile);
 
@@ -150,6 +165,12 @@ std::vector<VertexGroup> readOGP(const std::string& ogpFile);
 // Runs `read` on every model, on several threads; a failure ends the run with
 // the report of the first model, in model order, that failed.
 void for_each_model(void (*read)(RsdData& rsd));
+// The threads a reader may use for the parts of one file: all cores when it
+// is alone, fewer while for_each_model reads other models beside it.
+unsigned spare_threads();
+// Runs work(k) for every k below `pieces` on up to `threads` threads, the
+// calling one included; `work` must not throw.
+void run_pieces(unsigned threads, std::size_t pieces, const std::function<void(std::size_t)>& work);
 // Formats `pieces` pieces of text, each of at most `maxBytes` bytes, on
 // several threads and writes them to `out` in piece order. `format` writes
 // piece k at `text` and returns the end of what it wrote.

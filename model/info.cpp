@@ -153,10 +153,10 @@ void print_table(const Scene& scene, const std::vector<Counts>& counts, const Co
     for (std::size_t i = 0; i < counts.size(); ++i) {
         const std::string& name = scene.groups[i].name;
         const Counts& c = counts[i];
-        if (c.withoutMaterial) std::fprintf(out, "%s: %lld polygons named by no material\n", name.c_str(), c.withoutMaterial);
+        if (c.withoutMaterial) std::fprintf(out, "%s: polygons without material: %lld\n", name.c_str(), c.withoutMaterial);
         if (c.severalMaterials)
-            std::fprintf(out, "%s: %lld polygons named by more than one material\n", name.c_str(), c.severalMaterials);
-        if (c.unusedVertices) std::fprintf(out, "%s: %lld vertices used by no polygon\n", name.c_str(), c.unusedVertices);
+            std::fprintf(out, "%s: polygons named by several materials: %lld\n", name.c_str(), c.severalMaterials);
+        if (c.unusedVertices) std::fprintf(out, "%s: vertices no polygon uses: %lld\n", name.c_str(), c.unusedVertices);
     }
 }
 

@@ -6,19 +6,29 @@
 
 namespace {
 
-// The groups a merged model's COD file records, checked to cover its
-// vertices in order, each once. Empty when the model has no COD file.
-std::vector<VertexGroup> recorded_groups(const RsdData& rsd) {
-    if (!rsd.merged || rsd.codName.empty()) return {};
+bool exists(const std::string& name) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(rsd.codName, ec)) return {};
-    std::vector<VertexGroup> groups = readCOD(rsd.codName);
+    return !name.empty() && std::filesystem::exists(name, ec);
+}
+
+// The groups that a merged model's COD file, or the OGP file it names,
+// records, checked to cover the model's vertices in order, each once. Empty
+// when a file they need is missing.
+std::vector<VertexGroup> recorded_groups(const RsdData& rsd) {
+    if (!rsd.merged || !exists(rsd.codName)) return {};
+    std::string ogpFile;
+    std::vector<VertexGroup> groups = readCOD(rsd.codName, ogpFile);
+    const std::string& source = ogpFile.empty() ? rsd.codName : ogpFile;
+    if (!ogpFile.empty()) {
+        if (!exists(ogpFile)) return {};
+        groups = readOGP(ogpFile);
+    }
     long long next = 0;
     for (const VertexGroup& group : groups) {
-        if (group.first != next) file_error("Vertex's index is incorrect!", rsd.codName);
+        if (group.first != next) file_error("Vertex's index is incorrect!", source);
         next += group.count;
     }
-    if (next != rsd.ply.nvertex) file_error("Vertex's index is incorrect!", rsd.codName);
+    if (next != rsd.ply.nvertex) file_error("Vertex's index is incorrect!", source);
     return groups;
 }
 

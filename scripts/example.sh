@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Builds the tool and merges the example models in examples/ into
-# build-example/out/merged.{rsd,ply,mat,cod,ogp}.
+# Builds both commands, merges the example models in examples/ into
+# build-example/out/merged.{rsd,ply,mat,cod,ogp}, reports on the merged
+# model and exports it to build-example/out/merged.glb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh cmake g++ make nlohmann-json3-dev libpng-dev
 cmake -S . -B build-example -DCMAKE_BUILD_TYPE=Release -DZORVEL_TESTS=OFF
-cmake --build build-example -j "$(nproc 2>/dev/null || echo 2)" --target zorvel
+cmake --build build-example -j "$(nproc 2>/dev/null || echo 2)" --target zorvel zorvel-model
 mkdir -p build-example/out
 cd examples
 ../build-example/zorvel -o ../build-example/out/merged -ogp -bat models.txt
+../build-example/zorvel-model info ../build-example/out/merged.rsd
+../build-example/zorvel-model export ../build-example/out/merged.rsd -o ../build-example/out/merged.glb
 echo "merged model written to build-example/out/:"
 ls -l ../build-example/out

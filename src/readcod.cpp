@@ -1,5 +1,6 @@
 // Reading a merged model's COD file for the inputs it records: the vertex
-// range of each, or, when it lists object groups, the groups of its OGP file.
+// range of each, or, when it lists object groups, the name of the OGP file
+// that holds them.
 #include "function.h"
 
 namespace {
@@ -24,22 +25,26 @@ const char* scan_vertex_range(const char* p, const char* end, VertexGroup& group
     return p;
 }
 
-std::vector<VertexGroup> readCOD(const std::string& codFile) {
+std::vector<VertexGroup> readCOD(const std::string& codFile, std::string& ogpFile) {
     InFile file;
     open_model_file(file, codFile, "@COD970401");
     need_line(file);
     std::string_view ogpLine = Buffer;
     if (ogpLine.substr(0, 4) != "OGP=") file_error(FORMAT, codFile);
-    std::string_view ogpFile;
-    scan_word(ogpLine.data() + 4, ogpLine.data() + ogpLine.size(), ogpFile);
-    std::string ogpName(ogpFile);
+    std::string_view ogpName;
+    scan_word(ogpLine.data() + 4, ogpLine.data() + ogpLine.size(), ogpName);
+    ogpFile.clear();
     need_line(file);
     int blocks = 0;
     if (!scan_int(Buffer.data(), Buffer.data() + Buffer.size(), blocks) || blocks < 0)
         file_error(FORMAT, codFile);
     for (long long line = 0; line < static_cast<long long>(blocks) * COORDINATE_LINES; ++line)
         need_line(file);
-    if (ogpName != "NULL") return readOGP(ogpName);
+    if (ogpName != "NULL") {
+        name_error(ogpName);
+        ogpFile.assign(ogpName);
+        return {};
+    }
 
     // "n count first-last" for each block, the n-th named "group<n>".
     std::vector<VertexGroup> groups;

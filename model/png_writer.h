@@ -1,0 +1,23 @@
+// A PNG image (8-bit RGB) built in memory row by row, so that a large
+// picture never has to be held whole.
+#pragma once
+
+#include <memory>
+#include <string>
+
+class PngWriter {
+public:
+    PngWriter(int width, int height);
+    ~PngWriter();
+    PngWriter(const PngWriter&) = delete;
+    PngWriter& operator=(const PngWriter&) = delete;
+
+    // Appends `rows` rows of width * 3 bytes each, top to bottom.
+    void write_rows(const unsigned char* rgb, int rows);
+    // The file's bytes, once every row has been written.
+    std::string finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
