@@ -6,7 +6,9 @@
 writes OUT-DIR/run (whole runs: the arguments and input files of each case,
 in the layout fuzz_run.cpp reads), OUT-DIR/rsd, OUT-DIR/ply and OUT-DIR/mat
 (each input file alone; a MAT seed starts with the polygon and texture
-counts of its model, as fuzz_mat.cpp reads them).
+counts of its model, as fuzz_mat.cpp reads them), and OUT-DIR/model (the RSD
+files of a case, input or merged, with all its files, as fuzz_model.cpp
+reads them; from tests/model-cases too).
 """
 import hashlib
 import pathlib
@@ -66,10 +68,21 @@ def save(directory, data):
     (directory / hashlib.sha1(data).hexdigest()).write_bytes(data)
 
 
+def laid(words, files):
+    return SEPARATOR.join([b"\n".join(words)] +
+                          [name.encode() + b"\n" + data for name, data in list(files.items())[:MAX_FILES]])
+
+
+def seed_model(out, files):
+    models = [name.encode() for name, data in files.items()
+              if next(meaningful_lines(data), b"").startswith(b"@RSD")]
+    if models:
+        save(out / "model", laid(models, files))
+
+
 def seed_case(out, args, files):
-    save(out / "run", SEPARATOR.join([b"\n".join(args)] +
-                                    [name.encode() + b"\n" + data
-                                     for name, data in list(files.items())[:MAX_FILES]]))
+    save(out / "run", laid(args, files))
+    seed_model(out, files)
     headers = mat_headers(files)
     for name, data in files.items():
         k = kind(pathlib.Path(name), data)
@@ -99,7 +112,10 @@ def main():
     examples = ROOT / "examples"
     seed_case(out, [b"-ogp", b"-bat", b"models.txt"],
               {p.name: p.read_bytes() for p in sorted(examples.iterdir()) if p.is_file()})
-    for k in ("run", "rsd", "ply", "mat"):
+    for case in sorted(p for p in (ROOT / "tests" / "model-cases").iterdir() if (p / "in").is_dir()):
+        seed_model(out, {p.relative_to(case / "in").as_posix(): p.read_bytes()
+                         for p in sorted((case / "in").rglob("*")) if p.is_file() and p.stat().st_size <= MAX_FILE_BYTES})
+    for k in ("run", "rsd", "ply", "mat", "model"):
         print(f"{k}: {len(list((out / k).iterdir()))} seeds")
 
 

@@ -2,7 +2,7 @@
 # Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) in build-fuzz/
 # and runs each for SECONDS seconds (default 60), two at a time:
 #
-#   bash fuzz/run.sh [SECONDS] [TARGET...]     TARGET: run rsd ply mat (default all)
+#   bash fuzz/run.sh [SECONDS] [TARGET...]     TARGET: run rsd ply mat model (default all)
 #
 # Seeds are made from tests/cases; what the fuzzer finds new is kept in
 # fuzz/corpus-work/TARGET (not in git) and used again by the next run. A
@@ -14,7 +14,7 @@ root=$(pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(run rsd ply mat)
+[ ${#targets[@]} -gt 0 ] || targets=(run rsd ply mat model)
 jobs=${FUZZ_JOBS:-2}
 
 build=$root/build-fuzz
