@@ -221,7 +221,7 @@ std::string make_glb(const Scene& scene) {
     json.resize((json.size() + 3) & ~std::size_t{3}, ' ');
 
     const std::uint64_t total = 12 + 8 + json.size() + (out.bin.empty() ? 0 : 8 + out.bin.size());
-    if (total > UINT32_MAX) throw RunEnd{EXIT_REPORT, "", "The model is too large for a glTF binary file!", ""};
+    if (total > UINT32_MAX) file_error("The model is too large for a glTF binary file!", "");
     std::string glb;
     glb.reserve(static_cast<std::size_t>(total));
     put_u32(glb, 0x46546C67);  // "glTF"

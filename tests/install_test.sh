@@ -3,8 +3,9 @@
 #
 #   install_test.sh CMAKE CPACK BUILD_DIR SOURCE_DIR
 #
-# Both must hold bin/zorvel, share/man/man1/zorvel.1 and
-# share/doc/zorvel/formats.md (the documents as in doc/). The installed
+# Both must hold bin/zorvel, bin/zorvel-model, share/man/man1/zorvel.1,
+# share/man/man1/zorvel-model.1 and share/doc/zorvel/formats.md (the
+# documents as in doc/); the installed zorvel-model reads the merge. The installed
 # zorvel, run as "zorvel -bat models.txt" in a copy of examples/, must write
 # exactly the files kept in tests/examples-merged/ (see check_merge). The
 # package's control fields: name zorvel, the version that the tool itself
@@ -26,13 +27,17 @@ dpkg-deb -x "$deb" "$work/root"
 
 for root in "$prefix" "$work/root/usr"; do
   where=${root#"$work/"}
-  [ -x "$root/bin/zorvel" ] || fail "$where/bin/zorvel is missing"
-  cmp -s "$root/share/man/man1/zorvel.1" "$source/doc/zorvel.1" ||
-    fail "$where/share/man/man1/zorvel.1 is missing or differs from doc/zorvel.1"
+  for tool in zorvel zorvel-model; do
+    [ -x "$root/bin/$tool" ] || fail "$where/bin/$tool is missing"
+    cmp -s "$root/share/man/man1/$tool.1" "$source/doc/$tool.1" ||
+      fail "$where/share/man/man1/$tool.1 is missing or differs from doc/$tool.1"
+  done
   cmp -s "$root/share/doc/zorvel/formats.md" "$source/doc/formats.md" ||
     fail "$where/share/doc/zorvel/formats.md is missing or differs from doc/formats.md"
 done
 check_merge --only "$prefix/bin/zorvel" "$source/examples" "$source/tests/examples-merged" -bat models.txt
+(cd "$source/tests/examples-merged" && "$work/root/usr/bin/zorvel-model" info a.rsd) | grep -q '^total  *17 ' ||
+  fail "the packaged zorvel-model does not report the merged examples' 17 vertices"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 version=$("$prefix/bin/zorvel" | sed -n 's/^zorvel version //p')
