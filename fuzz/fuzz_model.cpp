@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         read_scene(static_cast<int>(names.size()), argv.data(), scene);
         print_info(scene, false, sink);
         print_info(scene, true, sink);
-        make_glb(scene);
+        long long leftOut = 0;
+        make_glb(scene, leftOut);
         RenderOptions small;
         small.size = 24;
         small.wire = true;

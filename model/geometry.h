@@ -38,6 +38,11 @@ inline Triangles triangles_of(const PolygonData& polygon) {
     return {2, {{{0, 2, 1}, {1, 2, 3}}}};
 }
 inline int corner_count(const PolygonData& polygon) { return polygon.flag == 0 ? 3 : 4; }
+// The corners in order around the polygon's rim, the first corner_count of them.
+inline std::array<int, 4> rim_of(const PolygonData& polygon) {
+    if (polygon.flag == 0) return {0, 1, 2, 0};
+    return {0, 1, 3, 2};
+}
 
 // The polygon's face normal in glTF's axes: zero when it has no area.
 inline Vec3 face_normal(const PolygonData& polygon, const std::vector<VectorData>& vertices) {
@@ -50,12 +55,19 @@ inline Vec3 face_normal(const PolygonData& polygon, const std::vector<VectorData
     return normalised(n);
 }
 
+// Whether normal number n names a normal of the model. In a merged model,
+// the polygons of an input without normals keep the numbers they were read
+// with, which need not.
+inline bool has_normal(const PlyData& ply, int n) {
+    return n >= 0 && static_cast<std::size_t>(n) < ply.normal.size();
+}
+
 // Corner k's normal as the model gives it (flat shading: the first
-// corner's for all), or the face normal where the model has none or it is zero.
+// corner's for all), or the face normal where it has none or it is zero.
 inline Vec3 corner_normal(const PolygonData& polygon, const MaterialData* material, int k,
                           const PlyData& ply, Vec3 face) {
-    if (ply.nnormal == 0) return face;
     if (material && material->shade == 'F') k = 0;
+    if (!has_normal(ply, polygon.nrm[k])) return face;
     Vec3 n = normalised(to_gltf(ply.normal[static_cast<std::size_t>(polygon.nrm[k])]));
     return n.x == 0 && n.y == 0 && n.z == 0 ? face : n;
 }
@@ -79,6 +91,16 @@ inline Rgb corner_colour(const MaterialData* material, int k) {
         default: return LIGHT_GREY;
     }
     return {channel(material->r[k]), channel(material->g[k]), channel(material->b[k])};
+}
+
+// A polygon can be shown only where every corner is a finite point;
+// coordinates may be infinite or not a number.
+inline bool is_drawable(const PolygonData& polygon, const std::vector<VectorData>& vertices) {
+    for (int k = 0; k < corner_count(polygon); ++k) {
+        const VectorData& v = vertices[static_cast<std::size_t>(polygon.vtx[k])];
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) return false;
+    }
+    return true;
 }
 
 // The material flag's bits.

@@ -105,14 +105,9 @@ private:
     std::vector<std::uint32_t> slots_;
 };
 
-void check_finite(const VectorData& v, const RsdData& rsd) {
-    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
-        file_error("Vertex's data is incorrect!", rsd.plyName);
-}
-
-// One group's mesh, or null when it has no polygons (glTF has no empty mesh).
-Json mesh_json(const Scene& scene, const Group& group, Builder& out) {
-    if (group.polygons.empty()) return nullptr;
+// One group's mesh, or null when it has no polygon to show (glTF has no
+// empty mesh). Polygons that cannot be shown are counted in `leftOut`.
+Json mesh_json(const Scene& scene, const Group& group, Builder& out, long long& leftOut) {
     const RsdData& rsd = *group.model;
     const PlyData& ply = rsd.ply;
     std::size_t corners = 0;
@@ -122,6 +117,10 @@ Json mesh_json(const Scene& scene, const Group& group, Builder& out) {
     std::map<int, std::size_t> primitiveOf;
     for (int p : group.polygons) {
         const PolygonData& polygon = ply.polygon[static_cast<std::size_t>(p)];
+        if (!is_drawable(polygon, ply.vertex)) {
+            ++leftOut;
+            continue;
+        }
         const MaterialData* material = material_of(scene, group, p);
         int m = out.material(look_of(material, rsd));
         auto [at, added] = primitiveOf.try_emplace(m, primitives.size());
@@ -131,7 +130,6 @@ Json mesh_json(const Scene& scene, const Group& group, Builder& out) {
         std::uint32_t index[4];
         for (int k = 0; k < corner_count(polygon); ++k) {
             const VectorData& vertex = ply.vertex[static_cast<std::size_t>(polygon.vtx[k])];
-            check_finite(vertex, rsd);
             Vec3 position = to_gltf(vertex), normal = corner_normal(polygon, material, k, ply, face);
             Rgb colour = corner_colour(material, k);
             GltfVertex v{{position.x, position.y, position.z}, {normal.x, normal.y, normal.z},
@@ -143,6 +141,7 @@ Json mesh_json(const Scene& scene, const Group& group, Builder& out) {
         for (int t = 0; t < triangles.count; ++t)
             for (int k : triangles.corners[static_cast<std::size_t>(t)]) indices.push_back(index[k]);
     }
+    if (primitives.empty()) return nullptr;
 
     const std::vector<GltfVertex>& vertices = table.vertices;
     Vec3 min = {vertices[0].position[0], vertices[0].position[1], vertices[0].position[2]}, max = min;
@@ -180,12 +179,13 @@ void put_u32(std::string& out, std::uint32_t value) {
 
 }  // namespace
 
-std::string make_glb(const Scene& scene) {
+std::string make_glb(const Scene& scene, long long& leftOut) {
+    leftOut = 0;
     Builder out;
     Json nodes = Json::array(), meshes = Json::array();
     for (const Group& group : scene.groups) {
         Json node{{"name", group.name}};
-        Json mesh = mesh_json(scene, group, out);
+        Json mesh = mesh_json(scene, group, out, leftOut);
         if (!mesh.is_null()) {
             node["mesh"] = meshes.size();
             meshes.push_back(std::move(mesh));

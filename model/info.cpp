@@ -92,6 +92,7 @@ Counts count_group(const Group& group, std::size_t groupNumber, ModelUse& use) {
         c.severalMaterials += namings > 1;
         if (!group.split || rsd.ply.nnormal == 0) continue;
         for (int k = 0; k < corner_count(polygon); ++k) {
+            if (!has_normal(rsd.ply, polygon.nrm[k])) continue;
             std::size_t& seen = use.normalSeen[static_cast<std::size_t>(polygon.nrm[k])];
             if (seen != groupNumber + 1) ++c.normals;
             seen = groupNumber + 1;

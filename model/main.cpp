@@ -90,7 +90,11 @@ void run_command(const CommandLine& line) {
         print_info(scene, line.json, stdout);
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) write_error("standard output");
     } else if (line.command == "export") {
-        write_whole_file(line.output, make_glb(scene));
+        long long leftOut = 0;
+        write_whole_file(line.output, make_glb(scene, leftOut));
+        if (leftOut)
+            std::fprintf(stderr, "zorvel-model: note: %lld polygons with a corner that is no finite point left out\n",
+                         leftOut);
     } else {
         write_whole_file(line.output, make_png(scene, line.render));
     }

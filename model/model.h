@@ -32,7 +32,8 @@ void read_scene(int count, char** names, Scene& scene);
 
 // The commands. Each reports a failure with RunEnd.
 void print_info(const Scene& scene, bool json, std::FILE* out);
-std::string make_glb(const Scene& scene);
+// Polygons with a corner that is no finite point are left out and counted.
+std::string make_glb(const Scene& scene, long long& leftOut);
 
 // How "render" draws: the picture's side in pixels, the side the model is
 // seen from, colours by material or by group, and edges drawn over it.
