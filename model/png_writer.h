@@ -17,7 +17,8 @@ public:
     // The file's bytes, once every row has been written.
     std::string finish();
 
+    struct State;  // libpng's, kept out of this header
+
 private:
-    struct State;
     std::unique_ptr<State> state_;
 };
