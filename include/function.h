@@ -102,14 +102,17 @@ const char* scan_hex(const char* p, const char* end, int& value);   // "%x"
 const char* scan_word(const char* p, const char* end, std::string_view& word);  // "%s"
 double scan_double(const char* p, const char* end);  // strtod; 0 for no number
 float scan_float(const char* p, const char* end);    // strtod, then the nearest float
-// A coordinate in its usual form, "[-]digits[.digits]" with at most 19 digits
-// and a blank or the end after it: scan_float's value, and where it ends.
-// Null for every other form. Bytes up to `limit` (at least `end`) are readable.
+// A coordinate in its usual form, "[-]digits[.digits]" with at most 19 digits,
+// at p: scan_float's value and where it ends, or null for every other form.
+// What follows is the caller's to check (scan_float stops at any character
+// it cannot take). Bytes up to `limit` (at least `end`) are readable.
 const char* scan_coordinate(const char* p, const char* end, const char* limit, float& value);
 char* format_int(char* out, long long value);        // "%d"
 char* format_hex(char* out, unsigned value);         // "%x"
 char* format_fixed(char* out, float value);          // "%f" of the value as a double
-constexpr std::size_t FORMAT_MAX = 64;               // longest text of the three
+// Room each of the three needs at `out`: the longest text, and bytes just
+// past the end of a shorter one may be written as well.
+constexpr std::size_t FORMAT_MAX = 64;
 
 // ---- Text output ------------------------------------------------------------
 // An output file written through one large buffer. Every failure to create,

@@ -3,6 +3,7 @@
 // give, except that integers too large for 32 bits are clamped, never wrapped.
 #include "function.h"
 
+#include <bit>
 #include <cfloat>
 #include <charconv>
 #include <climits>
@@ -137,30 +138,53 @@ std::uint64_t load8(const char* p) {
     return bytes;
 }
 
-// A decimal without exponent whose digits, read as one integer, stay below
-// 2^53, with at most 22 decimals: the integer and the power of ten are exact
-// doubles, so one division gives the correctly rounded value, as strtod does.
-bool short_decimal(const char* p, const char* end, double& value) {
-    bool negative = p < end && *p == '-';
-    if (negative) ++p;
+// A decimal without exponent, "[-]digits[.digits]", whose digits read as one
+// integer stay below 2^53, with at most 22 decimals: the integer and the power
+// of ten are exact doubles, so the quotient of the two, correctly rounded, is
+// what strtod gives.
+struct PlainDecimal {
+    std::uint64_t digits;
+    int decimals;
+    bool negative;
+};
+
+// Reads a plain decimal at p (below end); returns where it ends, or null for
+// any other form. Bytes up to `limit` (at least `end`) may be loaded eight at
+// a time; the number itself never reaches past `end`.
+[[gnu::always_inline]] inline const char* plain_decimal(const char* p, const char* end, const char* limit,
+                                                      PlainDecimal& number) {
+    number.negative = *p == '-';
+    p += number.negative;
     std::uint64_t digits = 0;
     long count = 0, decimals = 0;
     const char* q = p;
-    int whole, fraction;
-    if (end - p >= 17 && (whole = leading_digits(load8(p))) < 8 &&
-        (p[whole] != '.' || (fraction = leading_digits(load8(p + whole + 1))) < 8)) {
-        // Up to seven digits before and after the point, eight bytes at a time.
-        if (whole) digits = digits_value(load8(p), whole);
-        q = p + whole;
-        count = whole;
-        if (*q == '.') {
-            ++q;
-            if (fraction) digits = digits * int_powers[fraction] + digits_value(load8(q), fraction);
-            q += fraction;
-            count += decimals = fraction;
+    bool wide = limit - p >= 16;
+    if (wide) {
+        // Sixteen bytes at once: up to seven digits, the point, up to seven
+        // decimals. Each part is found without waiting on another load.
+        unsigned __int128 bytes = load8(p) | static_cast<unsigned __int128>(load8(p + 8)) << 64;
+        int whole = leading_digits(static_cast<std::uint64_t>(bytes));
+        auto after = static_cast<std::uint64_t>(bytes >> (8 * whole));
+        int fraction = 0;
+        std::uint64_t fractionBytes = 0;
+        if (static_cast<char>(after) == '.') {
+            fractionBytes = static_cast<std::uint64_t>(bytes >> (8 * whole + 8));
+            fraction = leading_digits(fractionBytes);
         }
-    } else {
-        for (; q < end && is_digit(*q); ++q) digits = digits * 10 + static_cast<unsigned>(*q - '0');
+        q = p + whole + (static_cast<char>(after) == '.') + fraction;
+        // Digits loaded beyond the end belong to something else.
+        wide = whole < 8 && fraction < 8 && q <= end;
+        if (wide) {
+            if (whole) digits = digits_value(static_cast<std::uint64_t>(bytes), whole);
+            if (fraction) digits = digits * int_powers[fraction] + digits_value(fractionBytes, fraction);
+            count = whole + fraction;
+            decimals = fraction;
+        }
+    }
+    if (!wide) {
+        digits = 0;
+        decimals = 0;
+        for (q = p; q < end && is_digit(*q); ++q) digits = digits * 10 + static_cast<unsigned>(*q - '0');
         count = q - p;
         if (q < end && *q == '.') {
             const char* point = ++q;
@@ -172,10 +196,36 @@ bool short_decimal(const char* p, const char* end, double& value) {
     // An exponent or a hexadecimal prefix would make it another number.
     if (count == 0 || count > 19 || decimals > 22 || digits > (std::uint64_t{1} << 53) ||
         (q < end && (*q == 'e' || *q == 'E' || *q == 'x' || *q == 'X')))
-        return false;
-    value = static_cast<double>(digits) / exact_powers[decimals];
-    if (negative) value = -value;
-    return true;
+        return nullptr;
+    number.digits = digits;
+    number.decimals = static_cast<int>(decimals);
+    return q;
+}
+
+double with_sign(double value, bool negative) {
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) ^ (std::uint64_t{negative} << 63));
+}
+
+inline double plain_double(const PlainDecimal& number) {
+    return with_sign(static_cast<double>(number.digits) / exact_powers[number.decimals], number.negative);
+}
+
+// The nearest doubles to 10^-n.
+constexpr double inverse_powers[] = {1e-0,  1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                     1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15,
+                                     1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
+
+// The float nearest to the correctly rounded double, without its division
+// where that cannot matter: the product with the rounded inverse is within
+// three units in the last place of the quotient, so unless it lies that
+// close to a point halfway between two floats (the low 29 of its 52
+// fraction bits near 2^28), both round to the same float. The values are
+// 0 or between 10^-22 and 2^53: never beyond the float range, never subnormal.
+[[gnu::always_inline]] inline float plain_float(const PlainDecimal& number) {
+    double value = static_cast<double>(number.digits) * inverse_powers[number.decimals];
+    auto low = static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(value)) & 0x1FFFFFFFu;
+    if (low - 0x0FFFFFF0u < 0x20u) value = static_cast<double>(number.digits) / exact_powers[number.decimals];
+    return static_cast<float>(with_sign(value, number.negative));
 }
 
 }  // namespace
@@ -184,8 +234,9 @@ double scan_double(const char* p, const char* end) {
     p = skip_c_space(p, end);
     // Plain decimal numbers take the fast paths; every other form (a '+' sign,
     // hexadecimal, "inf", "nan", out of range) is left to strtod itself.
+    PlainDecimal number;
+    if (p < end && plain_decimal(p, end, end, number)) return plain_double(number);
     double d;
-    if (short_decimal(p, end, d)) return d;
     const char* q = p < end && *p == '-' ? p + 1 : p;
     if (q < end && (is_digit(*q) || *q == '.')) {
         auto [stop, ec] = std::from_chars(p, end, d, std::chars_format::general);
@@ -195,20 +246,62 @@ double scan_double(const char* p, const char* end) {
 }
 
 float scan_float(const char* p, const char* end) {
+    p = skip_c_space(p, end);
+    PlainDecimal number;
+    if (p < end && plain_decimal(p, end, end, number)) return plain_float(number);
     return to_float(scan_double(p, end));
 }
+
+const char* scan_coordinate(const char* p, const char* end, const char* limit, float& value) {
+    PlainDecimal number;
+    const char* q = p < end ? plain_decimal(p, end, limit, number) : nullptr;
+    if (q) value = plain_float(number);
+    return q;
+}
+
+namespace {
+
+constexpr char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// The two digits of n below 100 as they lie in memory, the first lowest.
+std::uint32_t pair_bytes(unsigned n) {
+    std::uint16_t bytes;
+    std::memcpy(&bytes, digit_pairs + 2 * n, 2);
+    return bytes;
+}
+
+// The digits of n below 10^4, stored at once without branches on n; up to
+// three bytes past them may be written.
+char* format_small(char* out, unsigned n) {
+    int length = 1 + (n >= 10) + (n >= 100) + (n >= 1000);
+    std::uint32_t four = pair_bytes(n / 100) | pair_bytes(n % 100) << 16;
+    four >>= 8 * (4 - length);  // the first byte is the lowest
+    std::memcpy(out, &four, 4);
+    return out + length;
+}
+
+}  // namespace
 
 char* format_int(char* out, long long value) {
     return std::to_chars(out, out + 24, value).ptr;
 }
 
 char* format_hex(char* out, unsigned value) {
+    if (value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
     return std::to_chars(out, out + 16, value, 16).ptr;
 }
 
 // "%f" of a float widened to double. The value times 10^6 is exact in a
 // double (24 + 14 significant bits), so rounding it to an integer, half to
-// even, gives the six decimals exactly.
+// even, gives the six decimals exactly. The integer part, mostly below 10^4,
+// and the point with the decimals are each stored at once, without branches
+// on the value: bytes past the end may be written (FORMAT_MAX allows for it).
 char* format_fixed(char* out, float value) {
     double scaled = static_cast<double>(value) * 1e6;
     double magnitude = std::fabs(scaled);
@@ -217,18 +310,15 @@ char* format_fixed(char* out, float value) {
         return out + n;
     }
     // Adding 2^52 drops the fraction, rounding half to even.
-    auto units = static_cast<unsigned long long>((magnitude + 0x1p52) - 0x1p52);
-    if (std::signbit(value)) *out++ = '-';
-    out = std::to_chars(out, out + 24, units / 1000000).ptr;
-    *out++ = '.';
-    static constexpr char pairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
-    auto frac = static_cast<unsigned>(units % 1000000);
-    for (int i = 4; i >= 0; i -= 2) {
-        std::memcpy(out + i, pairs + 2 * (frac % 100), 2);
-        frac /= 100;
-    }
-    return out + 6;
+    auto units = static_cast<std::uint64_t>((magnitude + 0x1p52) - 0x1p52);
+    *out = '-';
+    out += std::signbit(value);
+    std::uint64_t whole = units / 1000000;
+    auto frac = static_cast<unsigned>(units - whole * 1000000);
+    out = whole < 10000 ? format_small(out, static_cast<unsigned>(whole)) : std::to_chars(out, out + 24, whole).ptr;
+    unsigned low = frac % 10000;
+    std::uint64_t text = '.' | std::uint64_t{pair_bytes(frac / 10000)} << 8 |
+                         std::uint64_t{pair_bytes(low / 100)} << 24 | std::uint64_t{pair_bytes(low % 100)} << 40;
+    std::memcpy(out, &text, 8);
+    return out + 7;
 }

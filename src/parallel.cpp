@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -31,7 +32,21 @@ void run_threads(unsigned threads, Work work) {
     for (std::thread& helper : helpers) helper.join();
 }
 
+// The threads of for_each_model that are reading a model now.
+std::atomic<unsigned> modelReaders{0};
+
 }  // namespace
+
+unsigned spare_threads() {
+    return std::max(1u, thread_count(SIZE_MAX) / std::max(1u, modelReaders.load()));
+}
+
+void run_pieces(unsigned threads, std::size_t pieces, const std::function<void(std::size_t)>& work) {
+    std::atomic<std::size_t> next{0};
+    run_threads(static_cast<unsigned>(std::min<std::size_t>(threads, pieces)), [&] {
+        for (std::size_t k; (k = next++) < pieces;) work(k);
+    });
+}
 
 void for_each_model(void (*read)(RsdData& rsd)) {
     const std::size_t models = malrsd.size();
@@ -42,9 +57,12 @@ void for_each_model(void (*read)(RsdData& rsd)) {
     std::atomic<std::size_t> firstFailed{models};
     run_threads(thread_count(models), [&] {
         for (std::size_t i; (i = next++) < models && i < firstFailed;) {
+            ++modelReaders;
             try {
                 read(malrsd[i]);
+                --modelReaders;
             } catch (...) {
+                --modelReaders;
                 failures[i] = std::current_exception();
                 std::size_t seen = firstFailed;
                 while (i < seen && !firstFailed.compare_exchange_weak(seen, i)) {

@@ -62,7 +62,14 @@ void read_mat_file(RsdData& rsd) {
     int count = 0;
     scan_int(Buffer.data(), Buffer.data() + Buffer.size(), count);
 
-    // Most files name every polygon once.
+    // Most files name every polygon once: room for that saves growing the
+    // table, and copying it, as the lines come. Where that room cannot be
+    // had, a line's worth per line will do.
+    try {
+        if (count > 0 && rsd.ply.npolygon > count) mat.material.reserve(static_cast<std::size_t>(rsd.ply.npolygon));
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
     reserve_table(mat.material, count > 0 ? std::min(count, rsd.ply.npolygon) : 0,
                   MATERIAL_RECORD, 1, "malloc error!(MATERIAL Data Base)");
     for (int j = 0; j < count; ++j) {

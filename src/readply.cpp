@@ -2,11 +2,17 @@
 #include "function.h"
 
 #include <algorithm>
+#include <cstring>
+#include <exception>
 
 namespace {
 
 constexpr int VECTOR_RECORD = 20;
 constexpr int POLYGON_RECORD = 44;
+// A file shorter than this is read on one thread: starting others costs more.
+constexpr std::size_t SPLIT_MIN_BYTES = 4 << 20;
+// Each thread takes several parts in turn, so that none waits long for another.
+constexpr std::size_t PARTS_PER_THREAD = 4;
 
 // Room for the records a count line announces, but never more than the rest
 // of the file could hold (a line takes at least two bytes), so that a count
@@ -19,40 +25,160 @@ void make_table(std::vector<T>& table, int count, int size, const char* message,
     reserve_table(table, std::min<long long>(count, fits), size, count, message);
 }
 
-// A vertex or normal line: three coordinates; a missing one is 0.
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// A vertex or normal line: three coordinates; a missing one is 0. `limit`
+// is the end of the file's bytes.
+VectorData read_vector(std::string_view line, const char* limit) {
+    const char* end = line.data() + line.size();
+    const char* p = skip_space(line.data(), end);
+    VectorData v;
+    // Most lines are three plain decimals between blanks.
+    const char* q;
+    if ((q = scan_coordinate(p, end, limit, v.x)) && q < end && is_blank(*q) &&
+        (q = scan_coordinate(skip_space(q, end), end, limit, v.y)) && q < end && is_blank(*q) &&
+        (q = scan_coordinate(skip_space(q, end), end, limit, v.z)) && (q == end || is_blank(*q)))
+        return v;
+    v.x = scan_float(p, end);
+    p = skip_space(skip_unspace(p, end), end);
+    v.y = scan_float(p, end);
+    p = skip_space(skip_unspace(p, end), end);
+    v.z = scan_float(p, end);
+    return v;
+}
+
+// The same for the line at `pos` when it is three plain decimals between
+// blanks and ends right after the third: its end is then found on the way,
+// and `pos` moves past it. Any other line is left to next_line.
+bool quick_vector(const char* data, std::size_t size, std::size_t& pos, VectorData& v) {
+    const char* limit = data + size;
+    const char* q = skip_space(data + pos, limit);
+    if (q == limit || !(q = scan_coordinate(q, limit, limit, v.x)) || q == limit || !is_blank(*q) ||
+        !(q = scan_coordinate(skip_space(q, limit), limit, limit, v.y)) || q == limit || !is_blank(*q) ||
+        !(q = scan_coordinate(skip_space(q, limit), limit, limit, v.z)) || q == limit)
+        return false;
+    if (*q == '\r' && q + 1 < limit) ++q;
+    if (*q != '\n') return false;
+    pos = static_cast<std::size_t>(q + 1 - data);
+    return true;
+}
+
+// Polygon line j of the file; ends the run when it is not a valid polygon.
+PolygonData read_polygon(std::string_view line, const PlyData& ply, const std::string& plyName, int j) {
+    const char* end = line.data() + line.size();
+    PolygonData poly;
+    const char* p = scan_hex(line.data(), end, poly.flag);
+    for (int& number : poly.vtx) p = p ? scan_int(p, end, number) : nullptr;
+    for (int& number : poly.nrm) p = p ? scan_int(p, end, number) : nullptr;
+    if (!p) file_error("Polygon's data is incorrect!", plyName);
+    if (poly.flag != 0 && poly.flag != 1) plyflag_error(plyName, j);
+    int corners = poly.flag == 0 ? 3 : 4;
+    for (int k = 0; k < corners; ++k) {
+        index_error(plyName, poly.vtx[k], ply.nvertex, "Vertex's index is incorrect!");
+        if (ply.nnormal != 0) index_error(plyName, poly.nrm[k], ply.nnormal, "Normal's index is incorrect!");
+    }
+    return poly;
+}
+
 void read_vectors(InFile& file, std::vector<VectorData>& table, int count) {
+    const char* data = file.data.get();
     for (int j = 0; j < count; ++j) {
-        need_line(file);
-        const char* end = Buffer.data() + Buffer.size();
-        const char* p = skip_space(Buffer.data(), end);
         VectorData v;
-        v.x = scan_float(p, end);
-        p = skip_space(skip_unspace(p, end), end);
-        v.y = scan_float(p, end);
-        p = skip_space(skip_unspace(p, end), end);
-        v.z = scan_float(p, end);
+        if (file.hasNul || file.pos >= file.size || !quick_vector(data, file.size, file.pos, v)) {
+            need_line(file);
+            v = read_vector(Buffer, data + file.size);
+        }
         table.push_back(v);
     }
 }
 
-void read_polygons(InFile& file, PlyData& ply, const std::string& plyName) {
+void read_in_turn(InFile& file, PlyData& ply, const std::string& plyName) {
+    make_table(ply.vertex, ply.nvertex, VECTOR_RECORD, "malloc error!(VERTEX Data Base)", file);
+    read_vectors(file, ply.vertex, ply.nvertex);
+    if (ply.nnormal != 0) {
+        make_table(ply.normal, ply.nnormal, VECTOR_RECORD, "malloc error!(NORMAL Data Base)", file);
+        read_vectors(file, ply.normal, ply.nnormal);
+    }
+    make_table(ply.polygon, ply.npolygon, POLYGON_RECORD, "malloc error!(POLYGON Data Base)", file);
     for (int j = 0; j < ply.npolygon; ++j) {
         need_line(file);
-        const char* end = Buffer.data() + Buffer.size();
-        PolygonData poly;
-        const char* p = scan_hex(Buffer.data(), end, poly.flag);
-        for (int& number : poly.vtx) p = p ? scan_int(p, end, number) : nullptr;
-        for (int& number : poly.nrm) p = p ? scan_int(p, end, number) : nullptr;
-        if (!p) file_error("Polygon's data is incorrect!", plyName);
-        if (poly.flag != 0 && poly.flag != 1) plyflag_error(plyName, j);
-        int corners = poly.flag == 0 ? 3 : 4;
-        for (int k = 0; k < corners; ++k) {
-            index_error(plyName, poly.vtx[k], ply.nvertex, "Vertex's index is incorrect!");
-            if (ply.nnormal != 0)
-                index_error(plyName, poly.nrm[k], ply.nnormal, "Normal's index is incorrect!");
-        }
-        ply.polygon.push_back(poly);
+        ply.polygon.push_back(read_polygon(Buffer, ply, plyName, j));
     }
+}
+
+// The same reading with the rest of the file cut into parts at line starts,
+// read on several threads: a first pass counts each part's meaningful lines,
+// which tells every part the number of its first line, and a second fills
+// the tables. Only polygon lines can fail; the failure of the earliest line
+// is the one reported, as in turn it would be the first met. Returns false,
+// having read nothing, when the file holds fewer lines than the counts
+// announce: reading in turn then reports what comes first.
+bool read_in_parts(InFile& file, PlyData& ply, const std::string& plyName, unsigned threads) {
+    const char* data = file.data.get();
+    const std::size_t size = file.size;
+    const std::size_t parts = threads * PARTS_PER_THREAD;
+    std::vector<std::size_t> starts(parts + 1, size);
+    starts[0] = file.pos;
+    for (std::size_t k = 1; k < parts; ++k) {
+        std::size_t at = std::max(starts[k - 1], file.pos + (size - file.pos) / parts * k);
+        const void* nl = at < size ? std::memchr(data + at, '\n', size - at) : nullptr;
+        starts[k] = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - data) + 1 : size;
+    }
+
+    std::vector<long long> firstLine(parts + 1, 0);
+    run_pieces(threads, parts, [&](std::size_t k) {
+        std::size_t pos = starts[k];
+        std::string_view line;
+        bool ended;
+        long long lines = 0;
+        while (next_line(data, starts[k + 1], pos, file.hasNul, line, ended)) ++lines;
+        firstLine[k + 1] = lines;
+    });
+    for (std::size_t k = 0; k < parts; ++k) firstLine[k + 1] += firstLine[k];
+    const long long vectors = static_cast<long long>(ply.nvertex) + ply.nnormal;
+    const long long needed = vectors + ply.npolygon;
+    if (firstLine[parts] < needed) return false;
+
+    // Every table fits in the file (each line takes at least two bytes), so
+    // only an allocation failure can stop this, with the report the first
+    // table to fail would give in turn.
+    make_table(ply.vertex, ply.nvertex, VECTOR_RECORD, "malloc error!(VERTEX Data Base)", file);
+    ply.vertex.resize(static_cast<std::size_t>(ply.nvertex));
+    if (ply.nnormal != 0) {
+        make_table(ply.normal, ply.nnormal, VECTOR_RECORD, "malloc error!(NORMAL Data Base)", file);
+        ply.normal.resize(static_cast<std::size_t>(ply.nnormal));
+    }
+    make_table(ply.polygon, ply.npolygon, POLYGON_RECORD, "malloc error!(POLYGON Data Base)", file);
+    ply.polygon.resize(static_cast<std::size_t>(ply.npolygon));
+
+    std::vector<std::exception_ptr> failures(parts);
+    const char* limit = data + size;
+    run_pieces(threads, parts, [&](std::size_t k) {
+        std::size_t pos = starts[k];
+        std::string_view line;
+        bool ended;
+        long long i = firstLine[k];
+        try {
+            for (; i < needed && pos < starts[k + 1]; ++i) {
+                VectorData* v = i < ply.nvertex ? &ply.vertex[static_cast<std::size_t>(i)]
+                                : i < vectors   ? &ply.normal[static_cast<std::size_t>(i - ply.nvertex)]
+                                                : nullptr;
+                if (v && !file.hasNul && quick_vector(data, starts[k + 1], pos, *v)) continue;
+                if (!next_line(data, starts[k + 1], pos, file.hasNul, line, ended)) break;
+                if (v) {
+                    *v = read_vector(line, limit);
+                } else {
+                    auto j = static_cast<int>(i - vectors);
+                    ply.polygon[static_cast<std::size_t>(j)] = read_polygon(line, ply, plyName, j);
+                }
+            }
+        } catch (...) {
+            failures[k] = std::current_exception();
+        }
+    });
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
+    return true;
 }
 
 }  // namespace
@@ -69,14 +195,10 @@ void readPLY2(RsdData& rsd) {
     for (int* count : {&ply.nvertex, &ply.nnormal, &ply.npolygon})
         if (p) p = scan_int(p, end, *count);
 
-    make_table(ply.vertex, ply.nvertex, VECTOR_RECORD, "malloc error!(VERTEX Data Base)", file);
-    read_vectors(file, ply.vertex, ply.nvertex);
-    if (ply.nnormal != 0) {
-        make_table(ply.normal, ply.nnormal, VECTOR_RECORD, "malloc error!(NORMAL Data Base)", file);
-        read_vectors(file, ply.normal, ply.nnormal);
-    }
-    make_table(ply.polygon, ply.npolygon, POLYGON_RECORD, "malloc error!(POLYGON Data Base)", file);
-    read_polygons(file, ply, rsd.plyName);
+    unsigned threads = file.remaining() >= SPLIT_MIN_BYTES ? spare_threads() : 1;
+    bool counted = ply.nvertex >= 0 && ply.nnormal >= 0 && ply.npolygon >= 0;
+    if (threads > 1 && counted && read_in_parts(file, ply, rsd.plyName, threads)) return;
+    read_in_turn(file, ply, rsd.plyName);
 }
 
 void readPLY() {
