@@ -205,7 +205,7 @@ private:
                 light = AMBIENT + DIFFUSE * std::max(0.0f, front ? towardsLight : -towardsLight);
             }
             if (darker) light *= BEHIND;
-            auto scaled = [&](unsigned char v) { return channel(static_cast<int>(std::lround(v * light))); };
+            auto scaled = [&](unsigned char v) { return channel(static_cast<int>(v * light + 0.5f)); };
             triangle.colour[c] = {scaled(base.r), scaled(base.g), scaled(base.b)};
         }
         triangle.plain = triangle.colour[0] == triangle.colour[1] && triangle.colour[0] == triangle.colour[2];
@@ -347,7 +347,7 @@ void draw_triangle(const Triangle& t, int firstRow, int lastRow, Band& band) {
                     const float sum = float(w0 + w1 + w2);
                     const float b0 = float(w1) / sum, b1 = float(w2) / sum, b2 = float(w0) / sum;
                     auto mix = [&](unsigned char Rgb::*c) {
-                        return channel(static_cast<int>(std::lround(b0 * (t.colour[0].*c) + b1 * (t.colour[1].*c) + b2 * (t.colour[2].*c))));
+                        return channel(static_cast<int>(b0 * (t.colour[0].*c) + b1 * (t.colour[1].*c) + b2 * (t.colour[2].*c) + 0.5f));
                     };
                     band.put(at, {mix(&Rgb::r), mix(&Rgb::g), mix(&Rgb::b)});
                 }
