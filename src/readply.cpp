@@ -63,6 +63,16 @@ bool quick_vector(const char* data, std::size_t size, std::size_t& pos, VectorDa
     return true;
 }
 
+// Ends the run when polygon j, as read, is not a valid polygon of the model.
+void check_polygon(const PolygonData& poly, const PlyData& ply, const std::string& plyName, int j) {
+    if (poly.flag != 0 && poly.flag != 1) plyflag_error(plyName, j);
+    int corners = poly.flag == 0 ? 3 : 4;
+    for (int k = 0; k < corners; ++k) {
+        index_error(plyName, poly.vtx[k], ply.nvertex, "Vertex's index is incorrect!");
+        if (ply.nnormal != 0) index_error(plyName, poly.nrm[k], ply.nnormal, "Normal's index is incorrect!");
+    }
+}
+
 // Polygon line j of the file; ends the run when it is not a valid polygon.
 PolygonData read_polygon(std::string_view line, const PlyData& ply, const std::string& plyName, int j) {
     const char* end = line.data() + line.size();
@@ -71,13 +81,34 @@ PolygonData read_polygon(std::string_view line, const PlyData& ply, const std::s
     for (int& number : poly.vtx) p = p ? scan_int(p, end, number) : nullptr;
     for (int& number : poly.nrm) p = p ? scan_int(p, end, number) : nullptr;
     if (!p) file_error("Polygon's data is incorrect!", plyName);
-    if (poly.flag != 0 && poly.flag != 1) plyflag_error(plyName, j);
-    int corners = poly.flag == 0 ? 3 : 4;
-    for (int k = 0; k < corners; ++k) {
-        index_error(plyName, poly.vtx[k], ply.nvertex, "Vertex's index is incorrect!");
-        if (ply.nnormal != 0) index_error(plyName, poly.nrm[k], ply.nnormal, "Normal's index is incorrect!");
-    }
+    check_polygon(poly, ply, plyName, j);
     return poly;
+}
+
+// The polygon line at `pos` when it is a one-digit flag and eight numbers of
+// at most nine digits, between blanks, ending right after the last: read as
+// read_polygon reads it, its end found on the way; `pos` moves past it. Any
+// other line is left to next_line and read_polygon.
+bool quick_polygon(const char* data, std::size_t size, std::size_t& pos, PolygonData& poly) {
+    const char* limit = data + size;
+    const char* q = skip_space(data + pos, limit);
+    if (q == limit || !is_digit(*q)) return false;
+    poly.flag = *q++ - '0';
+    for (int* number : {&poly.vtx[0], &poly.vtx[1], &poly.vtx[2], &poly.vtx[3], &poly.nrm[0], &poly.nrm[1],
+                        &poly.nrm[2], &poly.nrm[3]}) {
+        if (q == limit || !is_blank(*q)) return false;
+        q = skip_space(q, limit);
+        const char* first = q;
+        unsigned value = 0;
+        for (; q < limit && is_digit(*q); ++q) value = value * 10 + static_cast<unsigned>(*q - '0');
+        if (q == first || q - first > 9) return false;
+        *number = static_cast<int>(value);
+    }
+    if (q == limit) return false;
+    if (*q == '\r' && q + 1 < limit) ++q;
+    if (*q != '\n') return false;
+    pos = static_cast<std::size_t>(q + 1 - data);
+    return true;
 }
 
 void read_vectors(InFile& file, std::vector<VectorData>& table, int count) {
@@ -100,9 +131,16 @@ void read_in_turn(InFile& file, PlyData& ply, const std::string& plyName) {
         read_vectors(file, ply.normal, ply.nnormal);
     }
     make_table(ply.polygon, ply.npolygon, POLYGON_RECORD, "malloc error!(POLYGON Data Base)", file);
+    const char* data = file.data.get();
     for (int j = 0; j < ply.npolygon; ++j) {
-        need_line(file);
-        ply.polygon.push_back(read_polygon(Buffer, ply, plyName, j));
+        PolygonData poly;
+        if (!file.hasNul && file.pos < file.size && quick_polygon(data, file.size, file.pos, poly)) {
+            check_polygon(poly, ply, plyName, j);
+        } else {
+            need_line(file);
+            poly = read_polygon(Buffer, ply, plyName, j);
+        }
+        ply.polygon.push_back(poly);
     }
 }
 
@@ -163,13 +201,20 @@ bool read_in_parts(InFile& file, PlyData& ply, const std::string& plyName, unsig
                 VectorData* v = i < ply.nvertex ? &ply.vertex[static_cast<std::size_t>(i)]
                                 : i < vectors   ? &ply.normal[static_cast<std::size_t>(i - ply.nvertex)]
                                                 : nullptr;
-                if (v && !file.hasNul && quick_vector(data, starts[k + 1], pos, *v)) continue;
+                auto j = static_cast<int>(i - vectors);
+                PolygonData* poly = v ? nullptr : &ply.polygon[static_cast<std::size_t>(j)];
+                if (!file.hasNul) {
+                    if (v && quick_vector(data, starts[k + 1], pos, *v)) continue;
+                    if (poly && quick_polygon(data, starts[k + 1], pos, *poly)) {
+                        check_polygon(*poly, ply, plyName, j);
+                        continue;
+                    }
+                }
                 if (!next_line(data, starts[k + 1], pos, file.hasNul, line, ended)) break;
                 if (v) {
                     *v = read_vector(line, limit);
                 } else {
-                    auto j = static_cast<int>(i - vectors);
-                    ply.polygon[static_cast<std::size_t>(j)] = read_polygon(line, ply, plyName, j);
+                    *poly = read_polygon(line, ply, plyName, j);
                 }
             }
         } catch (...) {
