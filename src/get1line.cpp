@@ -33,7 +33,7 @@ bool map_whole(const std::string& name, InFile& file) {
     void* bytes = MAP_FAILED;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
         static_cast<std::uint64_t>(st.st_size) >= MAP_MIN_BYTES)
-        bytes = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
+        bytes = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE,
                        fd, 0);
     ::close(fd);
     if (bytes == MAP_FAILED) return false;
