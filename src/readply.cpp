@@ -64,24 +64,29 @@ bool quick_vector(const char* data, std::size_t size, std::size_t& pos, VectorDa
 }
 
 // Ends the run when polygon j, as read, is not a valid polygon of the model.
-void check_polygon(const PolygonData& poly, const PlyData& ply, const std::string& plyName, int j) {
-    if (poly.flag != 0 && poly.flag != 1) plyflag_error(plyName, j);
+// In a merged model, the polygons of an input without normals carry the
+// normal numbers they were read with, so there its normal numbers are not
+// checked.
+void check_polygon(const PolygonData& poly, const RsdData& rsd, int j) {
+    const PlyData& ply = rsd.ply;
+    if (poly.flag != 0 && poly.flag != 1) plyflag_error(rsd.plyName, j);
     int corners = poly.flag == 0 ? 3 : 4;
     for (int k = 0; k < corners; ++k) {
-        index_error(plyName, poly.vtx[k], ply.nvertex, "Vertex's index is incorrect!");
-        if (ply.nnormal != 0) index_error(plyName, poly.nrm[k], ply.nnormal, "Normal's index is incorrect!");
+        index_error(rsd.plyName, poly.vtx[k], ply.nvertex, "Vertex's index is incorrect!");
+        if (ply.nnormal != 0 && !rsd.merged)
+            index_error(rsd.plyName, poly.nrm[k], ply.nnormal, "Normal's index is incorrect!");
     }
 }
 
 // Polygon line j of the file; ends the run when it is not a valid polygon.
-PolygonData read_polygon(std::string_view line, const PlyData& ply, const std::string& plyName, int j) {
+PolygonData read_polygon(std::string_view line, const RsdData& rsd, int j) {
     const char* end = line.data() + line.size();
     PolygonData poly;
     const char* p = scan_hex(line.data(), end, poly.flag);
     for (int& number : poly.vtx) p = p ? scan_int(p, end, number) : nullptr;
     for (int& number : poly.nrm) p = p ? scan_int(p, end, number) : nullptr;
-    if (!p) file_error("Polygon's data is incorrect!", plyName);
-    check_polygon(poly, ply, plyName, j);
+    if (!p) file_error("Polygon's data is incorrect!", rsd.plyName);
+    check_polygon(poly, rsd, j);
     return poly;
 }
 
@@ -123,7 +128,8 @@ void read_vectors(InFile& file, std::vector<VectorData>& table, int count) {
     }
 }
 
-void read_in_turn(InFile& file, PlyData& ply, const std::string& plyName) {
+void read_in_turn(InFile& file, RsdData& rsd) {
+    PlyData& ply = rsd.ply;
     make_table(ply.vertex, ply.nvertex, VECTOR_RECORD, "malloc error!(VERTEX Data Base)", file);
     read_vectors(file, ply.vertex, ply.nvertex);
     if (ply.nnormal != 0) {
@@ -135,10 +141,10 @@ void read_in_turn(InFile& file, PlyData& ply, const std::string& plyName) {
     for (int j = 0; j < ply.npolygon; ++j) {
         PolygonData poly;
         if (!file.hasNul && file.pos < file.size && quick_polygon(data, file.size, file.pos, poly)) {
-            check_polygon(poly, ply, plyName, j);
+            check_polygon(poly, rsd, j);
         } else {
             need_line(file);
-            poly = read_polygon(Buffer, ply, plyName, j);
+            poly = read_polygon(Buffer, rsd, j);
         }
         ply.polygon.push_back(poly);
     }
@@ -151,7 +157,8 @@ void read_in_turn(InFile& file, PlyData& ply, const std::string& plyName) {
 // is the one reported, as in turn it would be the first met. Returns false,
 // having read nothing, when the file holds fewer lines than the counts
 // announce: reading in turn then reports what comes first.
-bool read_in_parts(InFile& file, PlyData& ply, const std::string& plyName, unsigned threads) {
+bool read_in_parts(InFile& file, RsdData& rsd, unsigned threads) {
+    PlyData& ply = rsd.ply;
     const char* data = file.data.get();
     const std::size_t size = file.size;
     const std::size_t parts = threads * PARTS_PER_THREAD;
@@ -206,7 +213,7 @@ bool read_in_parts(InFile& file, PlyData& ply, const std::string& plyName, unsig
                 if (!file.hasNul) {
                     if (v && quick_vector(data, starts[k + 1], pos, *v)) continue;
                     if (poly && quick_polygon(data, starts[k + 1], pos, *poly)) {
-                        check_polygon(*poly, ply, plyName, j);
+                        check_polygon(*poly, rsd, j);
                         continue;
                     }
                 }
@@ -214,7 +221,7 @@ bool read_in_parts(InFile& file, PlyData& ply, const std::string& plyName, unsig
                 if (v) {
                     *v = read_vector(line, limit);
                 } else {
-                    *poly = read_polygon(line, ply, plyName, j);
+                    *poly = read_polygon(line, rsd, j);
                 }
             }
         } catch (...) {
@@ -242,8 +249,8 @@ void readPLY2(RsdData& rsd) {
 
     unsigned threads = file.remaining() >= SPLIT_MIN_BYTES ? spare_threads() : 1;
     bool counted = ply.nvertex >= 0 && ply.nnormal >= 0 && ply.npolygon >= 0;
-    if (threads > 1 && counted && read_in_parts(file, ply, rsd.plyName, threads)) return;
-    read_in_turn(file, ply, rsd.plyName);
+    if (threads > 1 && counted && read_in_parts(file, rsd, threads)) return;
+    read_in_turn(file, rsd);
 }
 
 void readPLY() {

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Exports with zorvel-model and has the Khronos glTF-Validator check every
 # file: the example models one by one and together, their merges, every
-# export that the end-to-end cases keep, and a merge of generated models.
-# The box case is read back: its corners and every face turned outward.
+# export that the end-to-end cases keep, a merge of generated models, and
+# every model, input or merged, of the zorvel cases that end in a merge
+# (each also reported on). The box case is read back: its corners and every
+# face turned outward.
 #
 #   gltf_test.sh ZORVEL ZORVEL_MODEL SOURCE_DIR VALIDATOR_DIR
 source "$(dirname "$0")/common.sh"
@@ -33,9 +35,24 @@ else
   echo "note: $gen not found; the generated model is not exported"
 fi
 
+exports=0
+for case in "$source"/tests/cases/*/; do
+  name=$(basename "$case")
+  [ "$(cat "$case/status")" = 0 ] && [ ! -e "$case/setup" ] || continue
+  mkdir -p "$work/cases/$name"
+  cp -R "$case/in/." "$work/cases/$name" 2>/dev/null || true
+  [ -d "$case/out" ] && cp -R "$case/out/." "$work/cases/$name"
+  for rsd in "$work/cases/$name"/*; do
+    [[ -f $rsd && $(awk 'NF && $1 !~ /^#/ {print; exit}' "$rsd" | tr -d '\0') == @RSD* ]] || continue
+    (cd "$work/cases/$name" && "$model" info "${rsd##*/}" >/dev/null) || fail "info ${rsd##*/} of case $name"
+    exports=$((exports + 1))
+    export_in "$work/cases/$name" "case-$exports.glb" "${rsd##*/}"
+  done
+done
+
 cube=$source/tests/model-cases/export-cube-faces-outward/in
 export_in "$cube" box.glb cube.rsd
 $check box "$work/box.glb" 1 2 3 2 4 7 12 || fail "the box read back"
 
 $check validate "$work"/*.glb "$source"/tests/model-cases/*/out/*.glb || fail "the validator's verdict"
-finish "in the glTF exports" "every export valid, without warnings; the box is whole and turned outward"
+finish "in the glTF exports" "$(ls "$work"/*.glb | wc -l) exports valid, without warnings ($exports of the zorvel cases' models); the box is whole and turned outward"
