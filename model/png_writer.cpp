@@ -44,6 +44,9 @@ PngWriter::PngWriter(int width, int height) : state_(std::make_unique<State>()) 
     if (setjmp(png_jmpbuf(s.png))) throw std::bad_alloc();
     png_set_write_fn(s.png, &s, append, flush);
     png_set_compression_level(s.png, 6);
+    // Rows of flat colour compress about as well against the row above as
+    // with every filter tried on every row, at a fraction of the time.
+    png_set_filter(s.png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
     png_set_IHDR(s.png, s.info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(s.png, s.info);

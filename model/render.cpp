@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -114,19 +115,21 @@ std::int64_t cross(const Corner& o, const Corner& a, const Corner& b) {
     return std::int64_t(a.x - o.x) * (b.y - o.y) - std::int64_t(a.y - o.y) * (b.x - o.x);
 }
 
-// Everything needed to draw: the triangles (two places per polygon, an unused
-// one with no rows), the rows each may touch, and for --wire every polygon's rim.
+// Everything needed to draw: the triangles of every polygon in order, the
+// rows each may touch, and for --wire every polygon's rim.
 struct Drawing {
-    std::vector<Triangle> triangles;
+    std::unique_ptr<Triangle[]> triangles;  // left as they are where firstRow > lastRow
     std::vector<std::uint16_t> firstRow, lastRow;  // firstRow > lastRow: nothing to draw
     std::vector<std::array<Corner, 4>> rims;
     std::vector<unsigned char> rimCorners;  // 0: not drawn
+    std::vector<std::uint32_t> bandStart, inBand;  // the triangles of each band of rows, in order
 };
 
 // A stretch of a group's polygons, the unit of work when preparing them.
 struct Piece {
     const Group* group;
-    std::size_t groupIndex, begin, end, slot;  // slot: the Drawing place of polygon `begin`
+    std::size_t groupIndex, begin, end;
+    std::size_t triangle, polygon;  // the Drawing places of polygon `begin` and its first triangle
 };
 
 template <class Work>
@@ -159,54 +162,66 @@ public:
     void prepare(const Piece& piece, Drawing& out) const {
         const Group& group = *piece.group;
         const PlyData& ply = group.model->ply;
+        std::size_t slot = piece.triangle;
         for (std::size_t i = piece.begin; i < piece.end; ++i) {
-            const std::size_t slot = piece.slot + 2 * (i - piece.begin);
             const int p = group.polygons[i];
             const PolygonData& polygon = ply.polygon[static_cast<std::size_t>(p)];
-            if (!is_drawable(polygon, ply.vertex)) continue;
+            const Triangles triangles = triangles_of(polygon);
+            for (int t = 0; t < triangles.count; ++t) out.firstRow[slot + std::size_t(t)] = 1, out.lastRow[slot + std::size_t(t)] = 0;
+            if (!is_drawable(polygon, ply.vertex)) {
+                slot += std::size_t(triangles.count);
+                continue;
+            }
             const MaterialData* material = material_of(scene_, group, p);
-            Corner corners[4];
-            for (int k = 0; k < corner_count(polygon); ++k)
-                corners[k] = screen_corner(frame_, ply.vertex[static_cast<std::size_t>(polygon.vtx[k])]);
+            // Each corner's place, colour, and how squarely it faces the light
+            // from the polygon's front.
+            Shaded corners[4];
             const Vec3 face = face_normal(polygon, ply.vertex);
-            Triangles triangles = triangles_of(polygon);
-            for (int t = 0; t < triangles.count; ++t)
-                prepare_triangle(group, piece.groupIndex, polygon, material, face, corners,
-                                 triangles.corners[static_cast<std::size_t>(t)], slot + static_cast<std::size_t>(t), out);
+            const bool lit = !is_unlit(material);
+            for (int k = 0; k < corner_count(polygon); ++k) {
+                corners[k].at = screen_corner(frame_, ply.vertex[static_cast<std::size_t>(polygon.vtx[k])]);
+                corners[k].base = options_.colourByGroup ? PALETTE[piece.groupIndex % std::size(PALETTE)] : corner_colour(material, k);
+                if (lit) {
+                    const Vec3 n = corner_normal(polygon, material, k, ply, face);
+                    corners[k].towardsLight = dot({dot(n, axes_[0]), dot(n, axes_[1]), dot(n, axes_[2])}, LIGHT);
+                }
+            }
+            for (int t = 0; t < triangles.count; ++t, ++slot)
+                prepare_triangle(material, lit, corners, triangles.corners[static_cast<std::size_t>(t)], slot, out);
             if (options_.wire) {
-                std::array<int, 4> rim = rim_of(polygon);
-                for (int k = 0; k < corner_count(polygon); ++k) out.rims[slot / 2][static_cast<std::size_t>(k)] = corners[rim[static_cast<std::size_t>(k)]];
-                out.rimCorners[slot / 2] = static_cast<unsigned char>(corner_count(polygon));
+                const std::size_t at = piece.polygon + (i - piece.begin);
+                const std::array<int, 4> rim = rim_of(polygon);
+                for (int k = 0; k < corner_count(polygon); ++k) out.rims[at][std::size_t(k)] = corners[rim[std::size_t(k)]].at;
+                out.rimCorners[at] = static_cast<unsigned char>(corner_count(polygon));
             }
         }
     }
 
 private:
-    void prepare_triangle(const Group& group, std::size_t groupIndex, const PolygonData& polygon,
-                          const MaterialData* material, Vec3 face, const Corner* corners,
+    struct Shaded {
+        Corner at;
+        Rgb base;
+        float towardsLight = 0;
+    };
+
+    void prepare_triangle(const MaterialData* material, bool lit, const Shaded* corners,
                           const std::array<int, 3>& which, std::size_t slot, Drawing& out) const {
         Triangle& triangle = out.triangles[slot];
         int k[3] = {which[0], which[1], which[2]};
-        std::int64_t area = cross(corners[k[0]], corners[k[1]], corners[k[2]]);
+        std::int64_t area = cross(corners[k[0]].at, corners[k[1]].at, corners[k[2]].at);
         if (area == 0) return;
         // triangles_of runs counter-clockwise from the front with Y up; on the
         // screen, Y runs down, so the front shows where the area is negative.
         const bool front = area < 0;
         if (front) std::swap(k[1], k[2]);
         const bool darker = !front && !is_double_sided(material);
-        const bool lit = !is_unlit(material);
         for (int c = 0; c < 3; ++c) {
-            triangle.corner[c] = corners[k[c]];
-            Rgb base = options_.colourByGroup ? PALETTE[groupIndex % std::size(PALETTE)] : corner_colour(material, k[c]);
-            float light = 1;
-            if (lit) {
-                Vec3 n = corner_normal(polygon, material, k[c], group.model->ply, face);
-                float towardsLight = dot({dot(n, axes_[0]), dot(n, axes_[1]), dot(n, axes_[2])}, LIGHT);
-                light = AMBIENT + DIFFUSE * std::max(0.0f, front ? towardsLight : -towardsLight);
-            }
+            const Shaded& corner = corners[k[c]];
+            triangle.corner[c] = corner.at;
+            float light = lit ? AMBIENT + DIFFUSE * std::max(0.0f, front ? corner.towardsLight : -corner.towardsLight) : 1;
             if (darker) light *= BEHIND;
             auto scaled = [&](unsigned char v) { return channel(static_cast<int>(v * light + 0.5f)); };
-            triangle.colour[c] = {scaled(base.r), scaled(base.g), scaled(base.b)};
+            triangle.colour[c] = {scaled(corner.base.r), scaled(corner.base.g), scaled(corner.base.b)};
         }
         triangle.plain = triangle.colour[0] == triangle.colour[1] && triangle.colour[0] == triangle.colour[2];
         // The rows whose pixel centres the triangle may cover.
@@ -233,6 +248,7 @@ struct Band {
     int top = 0, rows = 0, width = 0, blocksAcross = 0, runsAcross = 0;
     std::vector<unsigned char> rgb;
     std::vector<float> depth, farthest, farthestInRun;
+    std::vector<float> farthestDown;  // for each run across: the farthest in all the band's rows
 
     void clear(int firstRow, int rowCount, int size) {
         top = firstRow, rows = rowCount, width = size;
@@ -245,6 +261,7 @@ struct Band {
         depth.assign(pixels, none);
         farthest.assign(std::size_t(BAND / BLOCK) * std::size_t(blocksAcross), none);
         farthestInRun.assign(std::size_t(BAND / BLOCK) * std::size_t(runsAcross), none);
+        farthestDown.assign(std::size_t(runsAcross), none);
     }
     void put(std::size_t at, Rgb c) { rgb[3 * at] = c.r, rgb[3 * at + 1] = c.g, rgb[3 * at + 2] = c.b; }
     void refresh_farthest(int blockRow, int blockColumn) {
@@ -257,6 +274,8 @@ struct Band {
         const int run = blockColumn / RUN;
         for (int b = run * RUN; b < std::min(blocksAcross, (run + 1) * RUN); ++b) most = std::max(most, row[b]);
         farthestInRun[std::size_t(blockRow) * std::size_t(runsAcross) + std::size_t(run)] = most;
+        for (int r = 0; r < BAND / BLOCK; ++r) most = std::max(most, farthestInRun[std::size_t(r) * std::size_t(runsAcross) + std::size_t(run)]);
+        farthestDown[std::size_t(run)] = most;
     }
 };
 
@@ -276,6 +295,17 @@ Edge edge(const Corner& p, const Corner& q) {
 
 void draw_triangle(const Triangle& t, int firstRow, int lastRow, Band& band) {
     const Corner* v = t.corner;
+    std::int32_t left = std::min({v[0].x, v[1].x, v[2].x}), right = std::max({v[0].x, v[1].x, v[2].x});
+    const int firstColumn = std::max(0, (left - SUBPIXEL / 2 + SUBPIXEL - 1) / SUBPIXEL);
+    const int lastColumn = std::min(band.width - 1, (right - SUBPIXEL / 2) / SUBPIXEL);
+    if (right < SUBPIXEL / 2 || firstColumn > lastColumn) return;
+    // Nothing to do behind everything drawn where the triangle lies: no
+    // point of it is nearer than its nearest corner.
+    float farthestThere = 0;
+    for (int run = firstColumn / (BLOCK * RUN); run <= lastColumn / (BLOCK * RUN); ++run)
+        farthestThere = std::max(farthestThere, band.farthestDown[std::size_t(run)]);
+    if (std::min({v[0].z, v[1].z, v[2].z}) >= farthestThere) return;
+
     const Edge e[3] = {edge(v[0], v[1]), edge(v[1], v[2]), edge(v[2], v[0])};
     // Depth as a plane over pixel numbers: z = zc + zx x + zy y.
     const double x0 = v[0].x / double(SUBPIXEL), y0 = v[0].y / double(SUBPIXEL);
@@ -286,11 +316,12 @@ void draw_triangle(const Triangle& t, int firstRow, int lastRow, Band& band) {
     const double zxd = (z1 * y2 - z2 * y1) / area, zyd = (z2 * x1 - z1 * x2) / area;
     const float zx = float(zxd), zy = float(zyd), zc = float(v[0].z + zxd * (0.5 - x0) + zyd * (0.5 - y0));
     const float slack = 1e-6f * (std::fabs(zc) + (std::fabs(zx) + std::fabs(zy)) * float(band.width)) + 1e-7f;
-
-    std::int32_t left = std::min({v[0].x, v[1].x, v[2].x}), right = std::max({v[0].x, v[1].x, v[2].x});
-    const int firstColumn = std::max(0, (left - SUBPIXEL / 2 + SUBPIXEL - 1) / SUBPIXEL);
-    const int lastColumn = std::min(band.width - 1, (right - SUBPIXEL / 2) / SUBPIXEL);
-    if (right < SUBPIXEL / 2 || firstColumn > lastColumn) return;
+    // Each edge's x as a function of y, for the span of each row of squares.
+    double slope[3];
+    for (int i = 0; i < 3; ++i) {
+        const Corner &p = v[i], &q = v[(i + 1) % 3];
+        slope[i] = p.y == q.y ? 0 : double(q.x - p.x) / (q.y - p.y);
+    }
 
     for (int blockRow = (firstRow - band.top) / BLOCK; blockRow <= (lastRow - band.top) / BLOCK; ++blockRow) {
         const int by0 = std::max(firstRow, band.top + blockRow * BLOCK);
@@ -302,11 +333,14 @@ void draw_triangle(const Triangle& t, int firstRow, int lastRow, Band& band) {
             const Corner &p = v[i], &q = v[(i + 1) % 3];
             const double ya = (by0 + 0.5) * SUBPIXEL, yb = (by1 + 0.5) * SUBPIXEL;
             if (std::max(p.y, q.y) < ya || std::min(p.y, q.y) > yb) continue;
+            if (p.y == q.y) {
+                from = std::min<double>(from, std::min(p.x, q.x)), to = std::max<double>(to, std::max(p.x, q.x));
+                continue;
+            }
             for (double y : {std::clamp<double>(p.y, ya, yb), std::clamp<double>(q.y, ya, yb)}) {
-                const double x = p.y == q.y ? (y == p.y ? p.x : q.x) : p.x + (y - p.y) * (q.x - p.x) / (q.y - p.y);
+                const double x = p.x + (y - p.y) * slope[i];
                 from = std::min(from, x), to = std::max(to, x);
             }
-            if (p.y == q.y) from = std::min<double>(from, std::min(p.x, q.x)), to = std::max<double>(to, std::max(p.x, q.x));
         }
         if (!(from <= to)) continue;
         const int spanFirst = std::max(firstColumn, int(std::floor(from / SUBPIXEL)) - 1);
@@ -334,9 +368,10 @@ void draw_triangle(const Triangle& t, int firstRow, int lastRow, Band& band) {
                 const float zRow = zc + zy * float(y);
                 std::size_t at = std::size_t(y - band.top) * std::size_t(band.width) + std::size_t(bx0);
                 for (int x = bx0; x <= bx1; ++x, ++at, w0 += e[0].a, w1 += e[1].a, w2 += e[2].a) {
-                    if (w0 <= 0 || w1 <= 0 || w2 <= 0) continue;
+                    // Inside: every edge function at least 1; one test, as few pixels pass.
+                    const bool inside = ((w0 - 1) | (w1 - 1) | (w2 - 1)) >= 0;
                     const float z = zRow + zx * float(x);
-                    if (!(z < band.depth[at])) continue;
+                    if (!(inside & (z < band.depth[at]))) continue;
                     band.depth[at] = z;
                     drawn = true;
                     if (t.plain) {
@@ -383,8 +418,9 @@ void draw_edge(const Corner& p, const Corner& q, Band& band) {
 
 void draw_band(const Drawing& drawing, Band& band) {
     const int first = band.top, last = band.top + band.rows - 1;
-    for (std::size_t i = 0; i < drawing.triangles.size(); ++i) {
-        if (drawing.firstRow[i] > last || drawing.lastRow[i] < first || drawing.firstRow[i] > drawing.lastRow[i]) continue;
+    const std::size_t number = std::size_t(band.top / BAND);
+    for (std::size_t j = drawing.bandStart[number]; j < drawing.bandStart[number + 1]; ++j) {
+        const std::uint32_t i = drawing.inBand[j];
         draw_triangle(drawing.triangles[i], std::max<int>(first, drawing.firstRow[i]),
                       std::min<int>(last, drawing.lastRow[i]), band);
     }
@@ -409,18 +445,22 @@ std::string make_png(const Scene& scene, const RenderOptions& options) {
     frame.away[1] = view.right[2] * view.down[0] - view.right[0] * view.down[2];
     frame.away[2] = view.right[0] * view.down[1] - view.right[1] * view.down[0];
 
-    // The work: every group's polygons in stretches, two triangle places each.
+    // The work: every group's polygons in stretches.
     constexpr std::size_t STRETCH = 1 << 15;
     std::vector<Piece> pieces;
-    std::size_t slots = 0;
+    std::size_t triangles = 0, polygons = 0;
     for (std::size_t g = 0; g < scene.groups.size(); ++g) {
         const Group& group = scene.groups[g];
+        const PlyData& ply = group.model->ply;
         for (std::size_t begin = 0; begin < group.polygons.size(); begin += STRETCH) {
             const std::size_t end = std::min(group.polygons.size(), begin + STRETCH);
-            pieces.push_back({&group, g, begin, end, slots});
-            slots += 2 * (end - begin);
+            pieces.push_back({&group, g, begin, end, triangles, polygons});
+            for (std::size_t i = begin; i < end; ++i)
+                triangles += std::size_t(triangles_of(ply.polygon[std::size_t(group.polygons[i])]).count);
+            polygons += end - begin;
         }
     }
+    if (triangles > UINT32_MAX) throw std::bad_alloc();
 
     // The bounds of every polygon that can be drawn.
     std::vector<Frame> bounds(pieces.size(), frame);
@@ -438,28 +478,69 @@ std::string make_png(const Scene& scene, const RenderOptions& options) {
     frame.fit(options.size);
 
     Drawing drawing;
-    drawing.triangles.resize(slots);
-    drawing.firstRow.assign(slots, 1);
-    drawing.lastRow.assign(slots, 0);
+    drawing.triangles = std::make_unique_for_overwrite<Triangle[]>(triangles);
+    drawing.firstRow.resize(triangles);
+    drawing.lastRow.resize(triangles);
     if (options.wire) {
-        drawing.rims.resize(slots / 2);
-        drawing.rimCorners.assign(slots / 2, 0);
+        drawing.rims.resize(polygons);
+        drawing.rimCorners.assign(polygons, 0);
     }
     const Painter painter(scene, options, frame, view);
     on_threads(pieces.size(), [&](std::size_t k) { painter.prepare(pieces[k], drawing); });
 
-    PngWriter png(options.size, options.size);
+    // Each band's triangles, in drawing order.
     const int bands = (options.size + BAND - 1) / BAND;
-    const int batch = 8;  // bands drawn between two hand-overs to the encoder
-    std::vector<Band> buffers(std::size_t(std::min(batch, bands)));
-    for (int first = 0; first < bands; first += batch) {
-        const int count = std::min(batch, bands - first);
-        for (int k = 0; k < count; ++k) {
-            const int top = (first + k) * BAND;
-            buffers[std::size_t(k)].clear(top, std::min(BAND, options.size - top), options.size);
+    drawing.bandStart.assign(std::size_t(bands) + 1, 0);
+    for (std::size_t i = 0; i < triangles; ++i)
+        for (int b = drawing.firstRow[i] / BAND; b <= drawing.lastRow[i] / BAND && drawing.firstRow[i] <= drawing.lastRow[i]; ++b)
+            ++drawing.bandStart[std::size_t(b) + 1];
+    for (int b = 0; b < bands; ++b) drawing.bandStart[std::size_t(b) + 1] += drawing.bandStart[std::size_t(b)];
+    drawing.inBand.resize(drawing.bandStart[std::size_t(bands)]);
+    std::vector<std::uint32_t> next(drawing.bandStart.begin(), drawing.bandStart.end() - 1);
+    for (std::size_t i = 0; i < triangles; ++i)
+        for (int b = drawing.firstRow[i] / BAND; b <= drawing.lastRow[i] / BAND && drawing.firstRow[i] <= drawing.lastRow[i]; ++b)
+            drawing.inBand[next[std::size_t(b)]++] = static_cast<std::uint32_t>(i);
+
+    // Bands are drawn a batch at a time, the next batch while the last one is
+    // being encoded.
+    PngWriter png(options.size, options.size);
+    constexpr int BATCH = 8;
+    const int batches = (bands + BATCH - 1) / BATCH;
+    std::vector<Band> buffers(2 * BATCH);  // two batches: one drawn, one encoded
+    auto clear_batch = [&](int b) {
+        for (int k = 0; k < std::min(BATCH, bands - b * BATCH); ++k) {
+            const int top = (b * BATCH + k) * BAND;
+            buffers[std::size_t((b % 2) * BATCH + k)].clear(top, std::min(BAND, options.size - top), options.size);
         }
-        on_threads(std::size_t(count), [&](std::size_t k) { draw_band(drawing, buffers[k]); });
-        for (int k = 0; k < count; ++k) png.write_rows(buffers[std::size_t(k)].rgb.data(), buffers[std::size_t(k)].rows);
+    };
+    auto draw_batch = [&](int b) {
+        on_threads(std::size_t(std::min(BATCH, bands - b * BATCH)), [&](std::size_t k) {
+            draw_band(drawing, buffers[std::size_t(b % 2) * BATCH + k]);
+        });
+    };
+    clear_batch(0);
+    draw_batch(0);
+    for (int b = 0; b < batches; ++b) {
+        std::thread drawer;
+        struct Join {
+            std::thread& thread;
+            ~Join() {
+                if (thread.joinable()) thread.join();
+            }
+        } join{drawer};
+        if (b + 1 < batches) {
+            clear_batch(b + 1);
+            try {
+                drawer = std::thread(draw_batch, b + 1);
+            } catch (const std::system_error&) {
+            }
+        }
+        for (int k = 0; k < std::min(BATCH, bands - b * BATCH); ++k) {
+            const Band& band = buffers[std::size_t((b % 2) * BATCH + k)];
+            png.write_rows(band.rgb.data(), band.rows);
+        }
+        if (drawer.joinable()) drawer.join();
+        else if (b + 1 < batches) draw_batch(b + 1);
     }
     return png.finish();
 }
