@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -496,51 +498,71 @@ std::string make_png(const Scene& scene, const RenderOptions& options) {
             ++drawing.bandStart[std::size_t(b) + 1];
     for (int b = 0; b < bands; ++b) drawing.bandStart[std::size_t(b) + 1] += drawing.bandStart[std::size_t(b)];
     drawing.inBand.resize(drawing.bandStart[std::size_t(bands)]);
-    std::vector<std::uint32_t> next(drawing.bandStart.begin(), drawing.bandStart.end() - 1);
+    std::vector<std::uint32_t> place(drawing.bandStart.begin(), drawing.bandStart.end() - 1);
     for (std::size_t i = 0; i < triangles; ++i)
         for (int b = drawing.firstRow[i] / BAND; b <= drawing.lastRow[i] / BAND && drawing.firstRow[i] <= drawing.lastRow[i]; ++b)
-            drawing.inBand[next[std::size_t(b)]++] = static_cast<std::uint32_t>(i);
+            drawing.inBand[place[std::size_t(b)]++] = static_cast<std::uint32_t>(i);
 
-    // Bands are drawn a batch at a time, the next batch while the last one is
-    // being encoded.
+    // Bands are drawn on every core, each into one of a few buffers, and
+    // handed to the encoder in order as they are finished.
     PngWriter png(options.size, options.size);
-    constexpr int BATCH = 8;
-    const int batches = (bands + BATCH - 1) / BATCH;
-    std::vector<Band> buffers(2 * BATCH);  // two batches: one drawn, one encoded
-    auto clear_batch = [&](int b) {
-        for (int k = 0; k < std::min(BATCH, bands - b * BATCH); ++k) {
-            const int top = (b * BATCH + k) * BAND;
-            buffers[std::size_t((b % 2) * BATCH + k)].clear(top, std::min(BAND, options.size - top), options.size);
+    std::vector<Band> buffers(std::size_t(std::min(16, bands)));
+    for (Band& band : buffers) band.clear(0, std::min(BAND, options.size), options.size);  // room for any band
+    auto draw_one = [&](int k) {
+        Band& band = buffers[std::size_t(k) % buffers.size()];
+        band.clear(k * BAND, std::min(BAND, options.size - k * BAND), options.size);
+        draw_band(drawing, band);
+    };
+    std::mutex lock;
+    std::condition_variable changed;
+    int next = 0, encoded = 0;
+    bool stop = false;
+    std::vector<char> done(std::size_t(bands), 0);
+    auto worker = [&] {
+        std::unique_lock<std::mutex> hold(lock);
+        for (;;) {
+            changed.wait(hold, [&] { return stop || next >= bands || next < encoded + int(buffers.size()); });
+            if (stop || next >= bands) return;
+            const int k = next++;
+            hold.unlock();
+            draw_one(k);
+            hold.lock();
+            done[std::size_t(k)] = 1;
+            changed.notify_all();
         }
     };
-    auto draw_batch = [&](int b) {
-        on_threads(std::size_t(std::min(BATCH, bands - b * BATCH)), [&](std::size_t k) {
-            draw_band(drawing, buffers[std::size_t(b % 2) * BATCH + k]);
-        });
-    };
-    clear_batch(0);
-    draw_batch(0);
-    for (int b = 0; b < batches; ++b) {
-        std::thread drawer;
-        struct Join {
-            std::thread& thread;
-            ~Join() {
-                if (thread.joinable()) thread.join();
+    std::vector<std::thread> drawers;
+    struct Stop {
+        std::mutex& lock;
+        std::condition_variable& changed;
+        bool& stop;
+        std::vector<std::thread>& drawers;
+        ~Stop() {
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                stop = true;
             }
-        } join{drawer};
-        if (b + 1 < batches) {
-            clear_batch(b + 1);
-            try {
-                drawer = std::thread(draw_batch, b + 1);
-            } catch (const std::system_error&) {
-            }
+            changed.notify_all();
+            for (std::thread& drawer : drawers) drawer.join();
         }
-        for (int k = 0; k < std::min(BATCH, bands - b * BATCH); ++k) {
-            const Band& band = buffers[std::size_t((b % 2) * BATCH + k)];
-            png.write_rows(band.rgb.data(), band.rows);
+    } stopAtEnd{lock, changed, stop, drawers};
+    try {
+        const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+        while (drawers.size() < cores) drawers.emplace_back(worker);
+    } catch (const std::system_error&) {
+    }
+    for (int k = 0; k < bands; ++k) {
+        if (drawers.empty()) {
+            draw_one(k);
+        } else {
+            std::unique_lock<std::mutex> hold(lock);
+            changed.wait(hold, [&] { return done[std::size_t(k)] != 0; });
         }
-        if (drawer.joinable()) drawer.join();
-        else if (b + 1 < batches) draw_batch(b + 1);
+        const Band& band = buffers[std::size_t(k) % buffers.size()];
+        png.write_rows(band.rgb.data(), band.rows);
+        std::lock_guard<std::mutex> hold(lock);
+        encoded = k + 1;
+        changed.notify_all();
     }
     return png.finish();
 }
