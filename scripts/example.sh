@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds both commands, merges the example models in examples/ into
 # build-example/out/merged.{rsd,ply,mat,cod,ogp}, reports on the merged
-# model and exports it to build-example/out/merged.glb.
+# model, exports it to build-example/out/merged.glb and draws it, each input
+# in its own colour, into doc/examples-merged.png (the README's picture).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh cmake g++ make nlohmann-json3-dev libpng-dev
@@ -12,5 +13,6 @@ cd examples
 ../build-example/zorvel -o ../build-example/out/merged -ogp -bat models.txt
 ../build-example/zorvel-model info ../build-example/out/merged.rsd
 ../build-example/zorvel-model export ../build-example/out/merged.rsd -o ../build-example/out/merged.glb
+../build-example/zorvel-model render ../build-example/out/merged.rsd -o ../doc/examples-merged.png --colour group
 echo "merged model written to build-example/out/:"
 ls -l ../build-example/out
