@@ -148,50 +148,17 @@ struct PlainDecimal {
     bool negative;
 };
 
-// Reads a plain decimal at p (below end); returns where it ends, or null for
-// any other form. Bytes up to `limit` (at least `end`) may be loaded eight at
-// a time; the number itself never reaches past `end`.
-[[gnu::always_inline]] inline const char* plain_decimal(const char* p, const char* end, const char* limit,
-                                                      PlainDecimal& number) {
-    number.negative = *p == '-';
-    p += number.negative;
+// A plain decimal read a digit at a time, p after its sign.
+[[gnu::noinline]] const char* plain_decimal_bytewise(const char* p, const char* end, PlainDecimal& number) {
     std::uint64_t digits = 0;
-    long count = 0, decimals = 0;
     const char* q = p;
-    bool wide = limit - p >= 16;
-    if (wide) {
-        // Sixteen bytes at once: up to seven digits, the point, up to seven
-        // decimals. Each part is found without waiting on another load.
-        unsigned __int128 bytes = load8(p) | static_cast<unsigned __int128>(load8(p + 8)) << 64;
-        int whole = leading_digits(static_cast<std::uint64_t>(bytes));
-        auto after = static_cast<std::uint64_t>(bytes >> (8 * whole));
-        int fraction = 0;
-        std::uint64_t fractionBytes = 0;
-        if (static_cast<char>(after) == '.') {
-            fractionBytes = static_cast<std::uint64_t>(bytes >> (8 * whole + 8));
-            fraction = leading_digits(fractionBytes);
-        }
-        q = p + whole + (static_cast<char>(after) == '.') + fraction;
-        // Digits loaded beyond the end belong to something else.
-        wide = whole < 8 && fraction < 8 && q <= end;
-        if (wide) {
-            if (whole) digits = digits_value(static_cast<std::uint64_t>(bytes), whole);
-            if (fraction) digits = digits * int_powers[fraction] + digits_value(fractionBytes, fraction);
-            count = whole + fraction;
-            decimals = fraction;
-        }
-    }
-    if (!wide) {
-        digits = 0;
-        decimals = 0;
-        for (q = p; q < end && is_digit(*q); ++q) digits = digits * 10 + static_cast<unsigned>(*q - '0');
-        count = q - p;
-        if (q < end && *q == '.') {
-            const char* point = ++q;
-            for (; q < end && is_digit(*q); ++q) digits = digits * 10 + static_cast<unsigned>(*q - '0');
-            decimals = q - point;
-            count += decimals;
-        }
+    for (; q < end && is_digit(*q); ++q) digits = digits * 10 + static_cast<unsigned>(*q - '0');
+    long count = q - p, decimals = 0;
+    if (q < end && *q == '.') {
+        const char* point = ++q;
+        for (; q < end && is_digit(*q); ++q) digits = digits * 10 + static_cast<unsigned>(*q - '0');
+        decimals = q - point;
+        count += decimals;
     }
     // An exponent or a hexadecimal prefix would make it another number.
     if (count == 0 || count > 19 || decimals > 22 || digits > (std::uint64_t{1} << 53) ||
@@ -200,6 +167,38 @@ struct PlainDecimal {
     number.digits = digits;
     number.decimals = static_cast<int>(decimals);
     return q;
+}
+
+// Reads a plain decimal at p (below end); returns where it ends, or null for
+// any other form. Bytes up to `limit` (at least `end`) may be loaded eight at
+// a time; the number itself never reaches past `end`.
+[[gnu::always_inline]] inline const char* plain_decimal(const char* p, const char* end, const char* limit,
+                                                      PlainDecimal& number) {
+    number.negative = *p == '-';
+    p += number.negative;
+    if (limit - p >= 17) {
+        // Up to seven digits, the point, up to seven decimals: eight bytes
+        // at a time, both loads made before either is looked at.
+        std::uint64_t head = load8(p);
+        int whole = leading_digits(head);
+        const char* point = p + whole;
+        std::uint64_t tail = load8(point + 1);
+        bool dot = *point == '.';
+        int fraction = dot ? leading_digits(tail) : 0;
+        const char* q = point + dot + fraction;
+        // Digits loaded beyond the end belong to something else; at most
+        // fourteen digits, only an empty number or an exponent or
+        // hexadecimal prefix after it make another form.
+        if (whole < 8 && fraction < 8 && q <= end && whole + fraction > 0 &&
+            (q == end || ((*q | 0x20) != 'e' && (*q | 0x20) != 'x'))) {
+            std::uint64_t digits = whole ? digits_value(head, whole) : 0;
+            if (fraction) digits = digits * int_powers[fraction] + digits_value(tail, fraction);
+            number.digits = digits;
+            number.decimals = fraction;
+            return q;
+        }
+    }
+    return plain_decimal_bytewise(p, end, number);
 }
 
 double with_sign(double value, bool negative) {
