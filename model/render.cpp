@@ -405,8 +405,18 @@ void draw_edge(const Corner& p, const Corner& q, Band& band) {
     if (length == 0) return;
     int from = int(std::ceil(std::min(start, start + length) - 0.5));
     int to = int(std::floor(std::max(start, start + length) - 0.5));
-    if (steep) from = std::max(from, band.top), to = std::min(to, band.top + band.rows - 1);
-    else from = std::max(from, 0), to = std::min(to, band.width - 1);
+    if (steep) {
+        from = std::max(from, band.top), to = std::min(to, band.top + band.rows - 1);
+    } else {
+        from = std::max(from, 0), to = std::min(to, band.width - 1);
+        // Only the columns where the edge is within the band's rows, give or take one.
+        if (dy != 0) {
+            const double s0 = (band.top - py) / dy, s1 = (band.top + band.rows - py) / dy;
+            const double c0 = start + s0 * length - 0.5, c1 = start + s1 * length - 0.5;
+            from = std::max<double>(from, std::floor(std::min(c0, c1)) - 1);
+            to = std::min<double>(to, std::ceil(std::max(c0, c1)) + 1);
+        }
+    }
     for (int i = from; i <= to; ++i) {
         const double s = (i + 0.5 - start) / length;
         const int x = steep ? int(std::floor(px + s * dx)) : i;
