@@ -301,15 +301,10 @@ void draw_triangle(const Triangle& t, int firstRow, int lastRow, Band& band) {
     const int firstColumn = std::max(0, (left - SUBPIXEL / 2 + SUBPIXEL - 1) / SUBPIXEL);
     const int lastColumn = std::min(band.width - 1, (right - SUBPIXEL / 2) / SUBPIXEL);
     if (right < SUBPIXEL / 2 || firstColumn > lastColumn) return;
-    // Nothing to do behind everything drawn where the triangle lies: no
-    // point of it is nearer than its nearest corner.
-    float farthestThere = 0;
-    for (int run = firstColumn / (BLOCK * RUN); run <= lastColumn / (BLOCK * RUN); ++run)
-        farthestThere = std::max(farthestThere, band.farthestDown[std::size_t(run)]);
-    if (std::min({v[0].z, v[1].z, v[2].z}) >= farthestThere) return;
-
     const Edge e[3] = {edge(v[0], v[1]), edge(v[1], v[2]), edge(v[2], v[0])};
-    // Depth as a plane over pixel numbers: z = zc + zx x + zy y.
+    // Depth as a plane over pixel numbers: z = zc + zx x + zy y, for the
+    // tests of whole squares; each pixel's from its distance to a corner, in
+    // double, as a thin triangle's plane is steep.
     const double x0 = v[0].x / double(SUBPIXEL), y0 = v[0].y / double(SUBPIXEL);
     const double x1 = v[1].x / double(SUBPIXEL) - x0, y1 = v[1].y / double(SUBPIXEL) - y0;
     const double x2 = v[2].x / double(SUBPIXEL) - x0, y2 = v[2].y / double(SUBPIXEL) - y0;
@@ -318,6 +313,12 @@ void draw_triangle(const Triangle& t, int firstRow, int lastRow, Band& band) {
     const double zxd = (z1 * y2 - z2 * y1) / area, zyd = (z2 * x1 - z1 * x2) / area;
     const float zx = float(zxd), zy = float(zyd), zc = float(v[0].z + zxd * (0.5 - x0) + zyd * (0.5 - y0));
     const float slack = 1e-6f * (std::fabs(zc) + (std::fabs(zx) + std::fabs(zy)) * float(band.width)) + 1e-7f;
+    // Nothing to do behind everything drawn where the triangle lies: no
+    // point of it is nearer than its nearest corner.
+    float farthestThere = 0;
+    for (int run = firstColumn / (BLOCK * RUN); run <= lastColumn / (BLOCK * RUN); ++run)
+        farthestThere = std::max(farthestThere, band.farthestDown[std::size_t(run)]);
+    if (std::min({v[0].z, v[1].z, v[2].z}) - slack >= farthestThere) return;
     // Each edge's x as a function of y, for the span of each row of squares.
     double slope[3];
     for (int i = 0; i < 3; ++i) {
@@ -367,12 +368,12 @@ void draw_triangle(const Triangle& t, int firstRow, int lastRow, Band& band) {
             bool drawn = false;
             for (int y = by0; y <= by1; ++y) {
                 std::int64_t w0 = e[0].at(bx0, y), w1 = e[1].at(bx0, y), w2 = e[2].at(bx0, y);
-                const float zRow = zc + zy * float(y);
+                const double zRow = v[0].z + zyd * (y + 0.5 - y0);
                 std::size_t at = std::size_t(y - band.top) * std::size_t(band.width) + std::size_t(bx0);
                 for (int x = bx0; x <= bx1; ++x, ++at, w0 += e[0].a, w1 += e[1].a, w2 += e[2].a) {
                     // Inside: every edge function at least 1; one test, as few pixels pass.
                     const bool inside = ((w0 - 1) | (w1 - 1) | (w2 - 1)) >= 0;
-                    const float z = zRow + zx * float(x);
+                    const float z = float(zRow + zxd * (x + 0.5 - x0));
                     if (!(inside & (z < band.depth[at]))) continue;
                     band.depth[at] = z;
                     drawn = true;
