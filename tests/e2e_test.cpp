@@ -78,23 +78,13 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
     return files;
 }
 
-std::string visible(const std::string& s) {
-    std::string out;
-    for (unsigned char c : s) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02x", c);
-        out += c == '\n' ? "\\n" : c >= 0x20 && c < 0x7f && c != '\\' ? std::string(1, c) : hex;
-    }
-    return out;
-}
-
 // Empty when equal; otherwise the first differing byte and both texts around it.
 std::string difference(const std::string& want, const std::string& got) {
     if (want == got) return {};
     std::size_t at = std::mismatch(want.begin(), want.end(), got.begin(), got.end()).first - want.begin();
     std::size_t from = at > 60 ? at - 60 : 0;
     auto around = [&](const std::string& s) {
-        return visible(s.substr(from, at - from)) + "<HERE>" + visible(s.substr(at, 60));
+        return testing::PrintToString(s.substr(from, at - from)) + "<HERE>" + testing::PrintToString(s.substr(at, 60));
     };
     return "first difference at byte " + std::to_string(at) + " (line " +
            std::to_string(1 + std::count(want.begin(), want.begin() + at, '\n')) + "); " +

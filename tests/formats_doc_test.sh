@@ -1,15 +1,9 @@
 #!/usr/bin/env bash
-# Checks the examples of the format reference against the tool.
-#
-#   formats_doc_test.sh ZORVEL doc/formats.md
-#
-# The document's fenced blocks are opened by
-#   ```zorvel-in NAME        an input file, laid out for every run
-#   ```zorvel-run RUN        one line: "zorvel" and the arguments of a run
-#   ```zorvel-out RUN NAME   the file NAME exactly as run RUN writes it
-# Every run must exit with status 0 and print only the banner, and every
-# file shown for it must be written with exactly the bytes shown (see
-# check_merge).
+# Runs the examples of the format reference: formats_doc_test.sh ZORVEL doc/formats.md
+# Its fenced blocks "```zorvel-in NAME" (an input file, laid out for every
+# run), "```zorvel-run RUN" (one line: "zorvel" and the arguments) and
+# "```zorvel-out RUN NAME" (the file NAME as run RUN writes it) must agree
+# with the tool (see check_merge).
 source "$(dirname "$0")/common.sh"
 zorvel=$1 doc=$2
 mkdir -p "$work/in" "$work/runs" "$work/out"
@@ -44,14 +38,9 @@ for d in "$work"/out/*/; do
   [ -f "$work/runs/$r" ] || fail "outputs shown for run '$r', which has no zorvel-run block"
 done
 
-# The document must show every format: inputs of each kind read, and
-# outputs of each kind written, including a batch list run.
-for ext in rsd ply mat; do
-  ls "$work"/in/*."$ext" >/dev/null 2>&1 || fail "no example input *.$ext"
-done
-for ext in rsd ply mat cod ogp; do
-  ls "$work"/out/*/*."$ext" >/dev/null 2>&1 || fail "no example output *.$ext"
-done
+# The document must show every format read and written, and a batch list run.
+for ext in rsd ply mat; do ls "$work"/in/*."$ext" >/dev/null 2>&1 || fail "no example input *.$ext"; done
+for ext in rsd ply mat cod ogp; do ls "$work"/out/*/*."$ext" >/dev/null 2>&1 || fail "no example output *.$ext"; done
 grep -qw -- -bat "$work"/runs/* || fail "no example run with a batch list (-bat)"
 
 for r in $runs; do

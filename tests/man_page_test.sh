@@ -1,14 +1,8 @@
 #!/usr/bin/env bash
-# Checks the manual page.
-#
-#   man_page_test.sh doc/zorvel.1 src/
-#
-# 1. groff renders it without any warning or error, for UTF-8 and for ASCII
-#    terminals (man uses the latter in a C locale).
-# 2. It names every option word the option scan knows, and shows every
-#    report text and report label that the sources print, exactly (with
-#    plain ASCII apostrophes and hyphens, so that a reader can search for
-#    a report).
+# Checks the manual page: man_page_test.sh doc/zorvel.1 src/
+# groff renders it without a warning for UTF-8 and ASCII terminals, and it
+# shows every option word, report text and report label of the sources,
+# exactly (plain ASCII apostrophes and hyphens, so that a reader can search).
 source "$(dirname "$0")/common.sh"
 page=$1 src=$2
 

@@ -50,35 +50,29 @@ std::string random_integer_text(std::mt19937_64& g) {
     return s;
 }
 
-// Where sscanf's "%d" and "%x" stop (-1: no number) and the value: beyond 32
+// Where sscanf's "%d" or "%x" stops (-1: no number) and the value: beyond 32
 // bits "%d" clamps to INT_MIN or INT_MAX, "%x" to 0xffffffff whatever the sign.
-void check_int(const std::string& s) {
+void check_integer(const std::string& s, bool hex) {
     int used = -1, value = 0;
-    std::sscanf(s.c_str(), "%*d%n", &used);
-    const char* stop = scan_int(s.data(), s.data() + s.size(), value);
-    ASSERT_EQ(stop ? stop - s.data() : -1, used) << testing::PrintToString(s);
-    EXPECT_EQ(value, std::clamp<long long>(std::strtoll(s.c_str(), nullptr, 10), INT_MIN, INT_MAX)) << s;
-}
-
-void check_hex(const std::string& s) {
-    int used = -1, value = 0;
-    std::sscanf(s.c_str(), "%*x%n", &used);
-    const char* stop = scan_hex(s.data(), s.data() + s.size(), value);
+    std::sscanf(s.c_str(), hex ? "%*x%n" : "%*d%n", &used);
+    const char* stop = (hex ? scan_hex : scan_int)(s.data(), s.data() + s.size(), value);
     ASSERT_EQ(stop ? stop - s.data() : -1, used) << testing::PrintToString(s);
     if (!stop) return;
-    const char* p = s.c_str() + std::strspn(s.c_str(), " \t\n\v\f\r");
-    errno = 0;
-    unsigned long long magnitude = std::strtoull(p + (*p == '-' || *p == '+'), nullptr, 16);
-    auto low = static_cast<unsigned>(magnitude);
-    bool fits = errno != ERANGE && magnitude <= UINT_MAX;
-    EXPECT_EQ(static_cast<unsigned>(value), !fits ? UINT_MAX : *p == '-' ? 0u - low : low) << s;
+    long long want = std::clamp<long long>(std::strtoll(s.c_str(), nullptr, 10), INT_MIN, INT_MAX);
+    if (hex) {
+        errno = 0;
+        unsigned long long v = std::strtoull(s.c_str(), nullptr, 16);
+        unsigned long long magnitude = s[std::strspn(s.c_str(), " \t\n\v\f\r")] == '-' ? 0 - v : v;
+        want = static_cast<int>(errno == ERANGE || magnitude > UINT_MAX ? UINT_MAX : static_cast<unsigned>(v));
+    }
+    EXPECT_EQ(value, want) << s;
 }
 
 TEST(Convert, IntegersReadAsScanfReadsThemAndClamp) {
     std::mt19937_64 g(1);
-    for (auto check : {check_int, check_hex}) {
-        for (const char* s : handIntegers) check(s);
-        for (int i = 0; i < 300000 && !HasFailure(); ++i) check(random_integer_text(g));
+    for (bool hex : {false, true}) {
+        for (const char* s : handIntegers) check_integer(s, hex);
+        for (int i = 0; i < 300000 && !HasFailure(); ++i) check_integer(random_integer_text(g), hex);
     }
 }
 
@@ -119,70 +113,66 @@ std::string random_decimal_text(std::mt19937_64& g, int lowExp, int highExp, std
     return s;
 }
 
-std::vector<std::string> real_texts() {
-    std::vector<std::string> texts(std::begin(handReals), std::end(handReals));
-    std::mt19937_64 g(4);
-    for (int i = 0; i < 400000; ++i) texts.push_back(random_decimal_text(g, -340, 320));
-    for (int i = 0; i < 400000; ++i) texts.push_back(random_decimal_text(g, -50, 45));
-    for (int i = 0; i < 400000; ++i) texts.push_back(random_decimal_text(g, 1, 0, 25));
-    return texts;
-}
-
-// scan_float is the double rounded once to float, also beyond FLT_MAX.
-TEST(Convert, RealsReadBitForBitAsStrtodReadsThem) {
-    for (const std::string& s : real_texts()) {
-        const char* end = s.data() + s.size();
-        double want = std::strtod(s.c_str(), nullptr);
-        ASSERT_EQ(bits(scan_double(s.data(), end)), bits(want)) << testing::PrintToString(s);
-        if (!(std::fabs(want) > FLT_MAX) || std::isinf(want)) {  // else a C++ conversion is undefined
-            ASSERT_EQ(bits(scan_float(s.data(), end)), bits(static_cast<float>(want))) << testing::PrintToString(s);
-        }
+// scan_double as strtod, and scan_float as that double rounded once to float
+// (beyond FLT_MAX, where a C++ conversion is undefined, the end-to-end cases
+// check it).
+void check_real(const char* text, const char* end) {
+    double want = std::strtod(text, nullptr);
+    ASSERT_EQ(bits(scan_double(text, end)), bits(want)) << testing::PrintToString(std::string(text, end));
+    if (!(std::fabs(want) > FLT_MAX) || std::isinf(want)) {
+        ASSERT_EQ(bits(scan_float(text, end)), bits(static_cast<float>(want))) << std::string(text, end);
     }
-    const struct {
-        const char* text;
-        float value;
-    } beyond[] = {{"1e39", HUGE_VALF}, {"3.4028235677973362e38", FLT_MAX}, {"-3.4028235677973362e38", -FLT_MAX},
-                  {"3.4028235677973366e38", HUGE_VALF}};  // the last lies halfway: ties to even
-    for (const auto& c : beyond)
-        EXPECT_EQ(bits(scan_float(c.text, c.text + std::strlen(c.text))), bits(c.value)) << c.text;
 }
 
-// Ten million coordinates as the model files hold them ("-123.4567" and the
-// like, then the rest of the line), on two threads.
-TEST(Convert, TenMillionCoordinatesReadAsStrtodReadsThem) {
-    auto sweep = [](std::uint64_t seed) {
+// Runs check(g) `count` times on each of two threads, until a failure.
+template <class Check>
+void on_two_threads(int count, Check check) {
+    auto work = [&](std::uint64_t seed) {
         std::mt19937_64 g(seed);
-        char text[48];
-        for (int i = 0; i < 5000000; ++i) {
-            std::uint64_t r = g();
-            int whole = static_cast<int>(r % 8), decimals = static_cast<int>(r / 8 % 9);
-            char* p = text;
-            if (r & (1u << 10)) *p++ = '-';
-            for (int k = 0; k < whole; ++k) *p++ = static_cast<char>('0' + g() % 10);
-            if (decimals) *p++ = '.';
-            for (int k = 1; k < decimals; ++k) *p++ = static_cast<char>('0' + g() % 10);
-            p = std::strcpy(p, (r & (1u << 11)) ? " 12.5 -0.25\n" : "") + std::strlen(p);
-            double want = std::strtod(text, nullptr);
-            ASSERT_EQ(bits(scan_double(text, p)), bits(want)) << text;
-            ASSERT_EQ(bits(scan_float(text, p)), bits(static_cast<float>(want))) << text;
-        }
+        for (int i = 0; i < count && !testing::Test::HasFailure(); ++i) check(g);
     };
-    std::thread other(sweep, 7);
-    sweep(8);
+    std::thread other(work, 7);
+    work(8);
     other.join();
 }
 
-std::string fixed(float v) {
-    char out[FORMAT_MAX];
-    return std::string(out, format_fixed(out, v));
+TEST(Convert, RealsReadBitForBitAsStrtodReadsThem) {
+    for (const char* s : handReals) check_real(s, s + std::strlen(s));
+    std::mt19937_64 g(4);
+    const struct { int low, high; std::size_t most; } ranges[] = {{-340, 320, 9}, {-50, 45, 9}, {1, 0, 25}};
+    for (const auto& r : ranges) {
+        for (int i = 0; i < 400000 && !HasFailure(); ++i) {
+            std::string s = random_decimal_text(g, r.low, r.high, r.most);
+            check_real(s.c_str(), s.c_str() + s.size());
+        }
+    }
 }
 
-std::string printf_fixed(float v) {
-    char out[512];
-    return std::string(out, static_cast<std::size_t>(std::snprintf(out, sizeof out, "%f", static_cast<double>(v))));
+// Ten million coordinates as the model files hold them ("-123.4567" and the
+// like, then the rest of the line).
+TEST(Convert, TenMillionCoordinatesReadAsStrtodReadsThem) {
+    on_two_threads(5000000, [](std::mt19937_64& g) {
+        std::uint64_t r = g();
+        int whole = static_cast<int>(r % 8), decimals = static_cast<int>(r / 8 % 9);
+        char text[48], *p = text;
+        if (r & (1u << 10)) *p++ = '-';
+        for (int k = 0; k < whole; ++k) *p++ = static_cast<char>('0' + g() % 10);
+        if (decimals) *p++ = '.';
+        for (int k = 1; k < decimals; ++k) *p++ = static_cast<char>('0' + g() % 10);
+        p = std::strcpy(p, (r & (1u << 11)) ? " 12.5 -0.25\n" : "") + std::strlen(p);
+        check_real(text, p);
+    });
 }
 
-// Edge cases, then random bit patterns and random values in several ranges.
+// "%f" of the float as a double, as printf writes it.
+void check_fixed(float v) {
+    char got[FORMAT_MAX], want[512];
+    auto n = static_cast<std::size_t>(std::snprintf(want, sizeof want, "%f", static_cast<double>(v)));
+    ASSERT_EQ(std::string(got, format_fixed(got, v)), std::string(want, n)) << std::hexfloat << v;
+}
+
+// Edge cases with either sign, then random bit patterns and random values in
+// several ranges.
 TEST(Convert, FixedMatchesPrintfOnTenMillionFloats) {
     std::vector<float> edges = {0.0f, FLT_TRUE_MIN, FLT_MIN, FLT_MAX, HUGE_VALF, NAN, 0.1f, 100.3f, 0.0000005f,
                                 0.0000015f, 1.0000005f, 0.9999995f, 9.9999995f, 999999.94f, 9007199254740992.0f};
@@ -191,32 +181,24 @@ TEST(Convert, FixedMatchesPrintfOnTenMillionFloats) {
         edges.push_back(static_cast<float>(m + (1 << 23)) / 128);
     }
     for (int e = -45; e <= 38; ++e) edges.push_back(std::pow(10.0f, static_cast<float>(e)));
-    // Each thread takes every value with either sign.
-    auto sweep = [&edges](std::uint64_t seed) {
-        std::mt19937_64 g(seed);
-        int bad = 0;
+    for (float v : edges) {
+        check_fixed(v);
+        check_fixed(-v);
+    }
+    on_two_threads(5000000, [](std::mt19937_64& g) {
         std::uniform_real_distribution<double> unit(0.0, 1.0);
-        for (std::size_t i = 0; i < 5000000 + edges.size(); ++i) {
-            float v;
-            switch (i < edges.size() ? 6 : i % 6) {
-                case 0: v = std::bit_cast<float>(static_cast<std::uint32_t>(g())); break;
-                case 1: v = static_cast<float>(unit(g)); break;
-                case 2: v = static_cast<float>(unit(g) * 1e4); break;
-                case 3: v = static_cast<float>(1e4 + unit(g) * 1e10); break;
-                case 4: v = static_cast<float>(std::pow(10.0, -9 + 21 * unit(g))); break;
-                case 5:  // near the rounding boundary of the sixth decimal
-                    v = static_cast<float>((static_cast<double>(pick(g, 100000000)) * 10 + 5) / 1e7);
-                    break;
-                default: v = seed & 1 ? edges[i] : -edges[i];
-            }
-            if (i >= edges.size() && (g() & 1)) v = -v;
-            if (fixed(v) != printf_fixed(v) && ++bad <= 10)
-                ADD_FAILURE() << std::hexfloat << v << ": " << fixed(v) << " vs " << printf_fixed(v);
+        float v = 0;
+        switch (g() % 6) {
+            case 0: v = std::bit_cast<float>(static_cast<std::uint32_t>(g())); break;
+            case 1: v = static_cast<float>(unit(g)); break;
+            case 2: v = static_cast<float>(unit(g) * 1e4); break;
+            case 3: v = static_cast<float>(1e4 + unit(g) * 1e10); break;
+            case 4: v = static_cast<float>(std::pow(10.0, -9 + 21 * unit(g))); break;
+            case 5:  // near the rounding boundary of the sixth decimal
+                v = static_cast<float>((static_cast<double>(pick(g, 100000000)) * 10 + 5) / 1e7);
         }
-    };
-    std::thread other(sweep, 5);
-    sweep(6);
-    other.join();
+        check_fixed(g() & 1 ? -v : v);
+    });
 }
 
 }  // namespace
