@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         small.wire = true;
         for (const char* view : {"iso", "top"}) {
             small.view = view;
-            make_png(scene, small);
+            make_png(scene, small, leftOut);
             small.colourByGroup = !small.colourByGroup;
         }
     });

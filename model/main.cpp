@@ -89,15 +89,14 @@ void run_command(const CommandLine& line) {
     if (line.command == "info") {
         print_info(scene, line.json, stdout);
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) write_error("standard output");
-    } else if (line.command == "export") {
-        long long leftOut = 0;
-        write_whole_file(line.output, make_glb(scene, leftOut));
-        if (leftOut)
-            std::fprintf(stderr, "zorvel-model: note: %lld polygons with a corner that is no finite point left out\n",
-                         leftOut);
-    } else {
-        write_whole_file(line.output, make_png(scene, line.render));
+        return;
     }
+    long long leftOut = 0;
+    if (line.command == "export") write_whole_file(line.output, make_glb(scene, leftOut));
+    else write_whole_file(line.output, make_png(scene, line.render, leftOut));
+    if (leftOut)
+        std::fprintf(stderr, "zorvel-model: note: %lld polygons with a corner that is no finite point left out\n",
+                     leftOut);
 }
 
 }  // namespace

@@ -32,7 +32,8 @@ void read_scene(int count, char** names, Scene& scene);
 
 // The commands. Each reports a failure with RunEnd.
 void print_info(const Scene& scene, bool json, std::FILE* out);
-// Polygons with a corner that is no finite point are left out and counted.
+// Both leave out the polygons with a corner that is no finite point, and
+// count them in `leftOut`.
 std::string make_glb(const Scene& scene, long long& leftOut);
 
 // How "render" draws: the picture's side in pixels, the side the model is
@@ -43,7 +44,7 @@ struct RenderOptions {
     bool colourByGroup = false;
     bool wire = false;
 };
-std::string make_png(const Scene& scene, const RenderOptions& options);
+std::string make_png(const Scene& scene, const RenderOptions& options, long long& leftOut);
 
 // Writes `bytes` to `path` under a temporary name and renames it at the end,
 // so that a failure leaves no partial file and keeps an older one.

@@ -134,21 +134,8 @@ struct Piece {
     std::size_t triangle, polygon;  // the Drawing places of polygon `begin` and its first triangle
 };
 
-template <class Work>
-void on_threads(std::size_t pieces, Work work) {
-    std::atomic<std::size_t> next{0};
-    auto worker = [&] {
-        for (std::size_t k; (k = next++) < pieces;) work(k);
-    };
-    unsigned wanted = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
-    std::vector<std::thread> helpers;
-    try {
-        while (helpers.size() + 1 < wanted && helpers.size() + 1 < pieces) helpers.emplace_back(worker);
-    } catch (const std::system_error&) {
-    }
-    worker();
-    for (std::thread& helper : helpers) helper.join();
-}
+// As many threads as the machine has cores, up to eight.
+unsigned draw_threads() { return std::max(1u, std::min(std::thread::hardware_concurrency(), 8u)); }
 
 class Painter {
 public:
@@ -450,7 +437,7 @@ void draw_band(const Drawing& drawing, Band& band) {
 
 }  // namespace
 
-std::string make_png(const Scene& scene, const RenderOptions& options) {
+std::string make_png(const Scene& scene, const RenderOptions& options, long long& leftOut) {
     const View view = view_named(options.view);
     Frame frame;
     frame.view = view;
@@ -477,15 +464,21 @@ std::string make_png(const Scene& scene, const RenderOptions& options) {
 
     // The bounds of every polygon that can be drawn.
     std::vector<Frame> bounds(pieces.size(), frame);
-    on_threads(pieces.size(), [&](std::size_t k) {
+    std::vector<long long> skipped(pieces.size(), 0);
+    run_pieces(draw_threads(), pieces.size(), [&](std::size_t k) {
         const Piece& piece = pieces[k];
         const PlyData& ply = piece.group->model->ply;
         for (std::size_t i = piece.begin; i < piece.end; ++i) {
             const PolygonData& polygon = ply.polygon[static_cast<std::size_t>(piece.group->polygons[i])];
-            if (!is_drawable(polygon, ply.vertex)) continue;
+            if (!is_drawable(polygon, ply.vertex)) {
+                ++skipped[k];
+                continue;
+            }
             for (int c = 0; c < corner_count(polygon); ++c) bounds[k].include(ply.vertex[static_cast<std::size_t>(polygon.vtx[c])]);
         }
     });
+    leftOut = 0;
+    for (long long n : skipped) leftOut += n;
     for (const Frame& b : bounds)
         for (int i = 0; i < 3; ++i) frame.min[i] = std::min(frame.min[i], b.min[i]), frame.max[i] = std::max(frame.max[i], b.max[i]);
     frame.fit(options.size);
@@ -499,7 +492,7 @@ std::string make_png(const Scene& scene, const RenderOptions& options) {
         drawing.rimCorners.assign(polygons, 0);
     }
     const Painter painter(scene, options, frame, view);
-    on_threads(pieces.size(), [&](std::size_t k) { painter.prepare(pieces[k], drawing); });
+    run_pieces(draw_threads(), pieces.size(), [&](std::size_t k) { painter.prepare(pieces[k], drawing); });
 
     // Each band's triangles, in drawing order.
     const int bands = (options.size + BAND - 1) / BAND;
