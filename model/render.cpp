@@ -6,8 +6,8 @@
 // rows, each band on its own from the same triangles in the same order, so
 // that the pixels do not depend on how many threads draw them, and the bands
 // go to the PNG encoder as they are finished.
-#include "geometry.h"
 #include "png_writer.h"
+#include "raster.h"
 
 #include <algorithm>
 #include <atomic>
@@ -21,13 +21,6 @@
 
 namespace {
 
-constexpr int SUBPIXEL = 256;  // screen coordinates are kept in 1/256 pixel
-constexpr int BAND = 64;       // rows drawn together
-constexpr int BLOCK = 8;       // side of the squares whose farthest depth is kept
-static_assert(BAND % BLOCK == 0);
-
-const Rgb BACKGROUND{255, 255, 255};
-const Rgb EDGE_COLOUR{20, 20, 20};
 // --colour group: hues far apart, in an order that keeps neighbours apart.
 const Rgb PALETTE[] = {{230, 25, 75},   {0, 130, 200},  {60, 180, 75},   {245, 130, 48},
                        {145, 30, 180},  {70, 210, 210}, {240, 50, 230},  {170, 200, 40},
@@ -36,8 +29,6 @@ constexpr float AMBIENT = 0.3f, DIFFUSE = 0.7f;
 constexpr float BEHIND = 0.5f;  // a face seen from behind shows this much of its colour
 // Light from the viewer's upper left, in view axes (right, up, towards the viewer).
 const Vec3 LIGHT = normalised({-1, 1, 2});
-// How far behind the surface drawn an edge may lie and still show.
-constexpr float EDGE_DEPTH_SLACK = 1e-3f;
 
 // The side the model is seen from, in these formats' axes (Y down, Z away
 // from the viewer): the directions that run right and down in the picture.
@@ -91,18 +82,6 @@ struct Frame {
     }
 };
 
-// A triangle on the screen: corners in 1/SUBPIXEL pixels (y down) with their
-// depth from 0 (nearest) to 1, and their colours.
-struct Corner {
-    std::int32_t x, y;
-    float z;
-};
-struct Triangle {
-    Corner corner[3];  // in the order whose edge functions are positive inside
-    Rgb colour[3];
-    bool plain;  // one colour for the whole triangle
-};
-
 Corner screen_corner(const Frame& frame, const VectorData& v) {
     double p[3];
     frame.project(v, p);
@@ -113,21 +92,7 @@ Corner screen_corner(const Frame& frame, const VectorData& v) {
     return {fixed(0), fixed(1), static_cast<float>((p[2] - frame.min[2]) * frame.depthScale)};
 }
 
-std::int64_t cross(const Corner& o, const Corner& a, const Corner& b) {
-    return std::int64_t(a.x - o.x) * (b.y - o.y) - std::int64_t(a.y - o.y) * (b.x - o.x);
-}
-
-// Everything needed to draw: the triangles of every polygon in order, the
-// rows each may touch, and for --wire every polygon's rim.
-struct Drawing {
-    std::unique_ptr<Triangle[]> triangles;  // left as they are where firstRow > lastRow
-    std::vector<std::uint16_t> firstRow, lastRow;  // firstRow > lastRow: nothing to draw
-    std::vector<std::array<Corner, 4>> rims;
-    std::vector<unsigned char> rimCorners;  // 0: not drawn
-    std::vector<std::uint32_t> bandStart, inBand;  // the triangles of each band of rows, in order
-};
-
-// A stretch of a group's polygons, the unit of work when preparing them.
+// A stretch of a group's polygons// A stretch of a group's polygons, the unit of work when preparing them.
 struct Piece {
     const Group* group;
     std::size_t groupIndex, begin, end;
@@ -228,212 +193,6 @@ private:
     const Frame& frame_;
     std::vector<Vec3> axes_;
 };
-
-// One band of rows being drawn: colours, depths, and the farthest depth in
-// each BLOCK x BLOCK square and in each run of RUN squares across, so that a
-// triangle behind them skips them whole.
-constexpr int RUN = 8;
-struct Band {
-    int top = 0, rows = 0, width = 0, blocksAcross = 0, runsAcross = 0;
-    std::vector<unsigned char> rgb;
-    std::vector<float> depth, farthest, farthestInRun;
-    std::vector<float> farthestDown;  // for each run across: the farthest in all the band's rows
-
-    void clear(int firstRow, int rowCount, int size) {
-        top = firstRow, rows = rowCount, width = size;
-        blocksAcross = (width + BLOCK - 1) / BLOCK, runsAcross = (blocksAcross + RUN - 1) / RUN;
-        const std::size_t pixels = std::size_t(rows) * std::size_t(width);
-        rgb.resize(3 * pixels);
-        for (std::size_t i = 0; i < pixels; ++i)
-            rgb[3 * i] = BACKGROUND.r, rgb[3 * i + 1] = BACKGROUND.g, rgb[3 * i + 2] = BACKGROUND.b;
-        const float none = std::numeric_limits<float>::infinity();
-        depth.assign(pixels, none);
-        farthest.assign(std::size_t(BAND / BLOCK) * std::size_t(blocksAcross), none);
-        farthestInRun.assign(std::size_t(BAND / BLOCK) * std::size_t(runsAcross), none);
-        farthestDown.assign(std::size_t(runsAcross), none);
-    }
-    void put(std::size_t at, Rgb c) { rgb[3 * at] = c.r, rgb[3 * at + 1] = c.g, rgb[3 * at + 2] = c.b; }
-    void refresh_farthest(int blockRow, int blockColumn) {
-        float most = 0;
-        const int x0 = blockColumn * BLOCK, x1 = std::min(width, x0 + BLOCK);
-        for (int y = blockRow * BLOCK; y < std::min(rows, (blockRow + 1) * BLOCK); ++y)
-            for (int x = x0; x < x1; ++x) most = std::max(most, depth[std::size_t(y) * std::size_t(width) + std::size_t(x)]);
-        float* row = &farthest[std::size_t(blockRow) * std::size_t(blocksAcross)];
-        row[blockColumn] = most;
-        const int run = blockColumn / RUN;
-        for (int b = run * RUN; b < std::min(blocksAcross, (run + 1) * RUN); ++b) most = std::max(most, row[b]);
-        farthestInRun[std::size_t(blockRow) * std::size_t(runsAcross) + std::size_t(run)] = most;
-        for (int r = 0; r < BAND / BLOCK; ++r) most = std::max(most, farthestInRun[std::size_t(r) * std::size_t(runsAcross) + std::size_t(run)]);
-        farthestDown[std::size_t(run)] = most;
-    }
-};
-
-// An edge function e(x, y) = a x + b y + c over pixel numbers, evaluated at
-// pixel centres: positive inside the triangle, or zero on a top or left edge.
-struct Edge {
-    std::int64_t a, b, c;
-    std::int64_t at(int x, int y) const { return a * x + b * y + c; }
-};
-
-Edge edge(const Corner& p, const Corner& q) {
-    const std::int64_t dx = q.x - p.x, dy = q.y - p.y;
-    const bool topOrLeft = dy < 0 || (dy == 0 && dx > 0);
-    const std::int64_t a = -dy, b = dx;
-    return {a * SUBPIXEL, b * SUBPIXEL, a * (SUBPIXEL / 2 - p.x) + b * (SUBPIXEL / 2 - p.y) + (topOrLeft ? 1 : 0)};
-}
-
-void draw_triangle(const Triangle& t, int firstRow, int lastRow, Band& band) {
-    const Corner* v = t.corner;
-    std::int32_t left = std::min({v[0].x, v[1].x, v[2].x}), right = std::max({v[0].x, v[1].x, v[2].x});
-    const int firstColumn = std::max(0, (left - SUBPIXEL / 2 + SUBPIXEL - 1) / SUBPIXEL);
-    const int lastColumn = std::min(band.width - 1, (right - SUBPIXEL / 2) / SUBPIXEL);
-    if (right < SUBPIXEL / 2 || firstColumn > lastColumn) return;
-    const Edge e[3] = {edge(v[0], v[1]), edge(v[1], v[2]), edge(v[2], v[0])};
-    // Depth as a plane over pixel numbers: z = zc + zx x + zy y, for the
-    // tests of whole squares; each pixel's from its distance to a corner, in
-    // double, as a thin triangle's plane is steep.
-    const double x0 = v[0].x / double(SUBPIXEL), y0 = v[0].y / double(SUBPIXEL);
-    const double x1 = v[1].x / double(SUBPIXEL) - x0, y1 = v[1].y / double(SUBPIXEL) - y0;
-    const double x2 = v[2].x / double(SUBPIXEL) - x0, y2 = v[2].y / double(SUBPIXEL) - y0;
-    const double z1 = double(v[1].z) - v[0].z, z2 = double(v[2].z) - v[0].z;
-    const double area = x1 * y2 - x2 * y1;
-    const double zxd = (z1 * y2 - z2 * y1) / area, zyd = (z2 * x1 - z1 * x2) / area;
-    const float zx = float(zxd), zy = float(zyd), zc = float(v[0].z + zxd * (0.5 - x0) + zyd * (0.5 - y0));
-    const float slack = 1e-6f * (std::fabs(zc) + (std::fabs(zx) + std::fabs(zy)) * float(band.width)) + 1e-7f;
-    // Nothing to do behind everything drawn where the triangle lies: no
-    // point of it is nearer than its nearest corner.
-    float farthestThere = 0;
-    for (int run = firstColumn / (BLOCK * RUN); run <= lastColumn / (BLOCK * RUN); ++run)
-        farthestThere = std::max(farthestThere, band.farthestDown[std::size_t(run)]);
-    if (std::min({v[0].z, v[1].z, v[2].z}) - slack >= farthestThere) return;
-    // Each edge's x as a function of y, for the span of each row of squares.
-    double slope[3];
-    for (int i = 0; i < 3; ++i) {
-        const Corner &p = v[i], &q = v[(i + 1) % 3];
-        slope[i] = p.y == q.y ? 0 : double(q.x - p.x) / (q.y - p.y);
-    }
-
-    for (int blockRow = (firstRow - band.top) / BLOCK; blockRow <= (lastRow - band.top) / BLOCK; ++blockRow) {
-        const int by0 = std::max(firstRow, band.top + blockRow * BLOCK);
-        const int by1 = std::min(lastRow, band.top + blockRow * BLOCK + BLOCK - 1);
-        // Where the triangle crosses these rows, give or take a pixel: a thin
-        // slanting triangle touches few of the squares of its bounding box.
-        double from = std::numeric_limits<double>::infinity(), to = -from;
-        for (int i = 0; i < 3; ++i) {
-            const Corner &p = v[i], &q = v[(i + 1) % 3];
-            const double ya = (by0 + 0.5) * SUBPIXEL, yb = (by1 + 0.5) * SUBPIXEL;
-            if (std::max(p.y, q.y) < ya || std::min(p.y, q.y) > yb) continue;
-            if (p.y == q.y) {
-                from = std::min<double>(from, std::min(p.x, q.x)), to = std::max<double>(to, std::max(p.x, q.x));
-                continue;
-            }
-            for (double y : {std::clamp<double>(p.y, ya, yb), std::clamp<double>(q.y, ya, yb)}) {
-                const double x = p.x + (y - p.y) * slope[i];
-                from = std::min(from, x), to = std::max(to, x);
-            }
-        }
-        if (!(from <= to)) continue;
-        const int spanFirst = std::max(firstColumn, int(std::floor(from / SUBPIXEL)) - 1);
-        const int spanLast = std::min(lastColumn, int(std::floor(to / SUBPIXEL)) + 1);
-        // The nearest the plane comes within columns x0 to x1 of these rows.
-        const float rowNearest = zc + std::min(zy * float(by0), zy * float(by1)) - slack;
-        auto nearest = [&](int x0, int x1) { return rowNearest + std::min(zx * float(x0), zx * float(x1)); };
-        const float* farthestInRun = &band.farthestInRun[std::size_t(blockRow) * std::size_t(band.runsAcross)];
-        float* farthest = &band.farthest[std::size_t(blockRow) * std::size_t(band.blocksAcross)];
-        for (int run = spanFirst / (BLOCK * RUN); run <= spanLast / (BLOCK * RUN); ++run) {
-            if (nearest(std::max(spanFirst, run * BLOCK * RUN), std::min(spanLast, (run + 1) * BLOCK * RUN - 1)) >=
-                farthestInRun[run])
-                continue;
-        for (int blockColumn = std::max(spanFirst / BLOCK, run * RUN);
-             blockColumn <= std::min(spanLast / BLOCK, run * RUN + RUN - 1); ++blockColumn) {
-            const int bx0 = std::max(spanFirst, blockColumn * BLOCK);
-            const int bx1 = std::min(spanLast, blockColumn * BLOCK + BLOCK - 1);
-            if (nearest(bx0, bx1) >= farthest[blockColumn]) continue;
-            bool outside = false;
-            for (const Edge& f : e) outside |= f.at(f.a > 0 ? bx1 : bx0, f.b > 0 ? by1 : by0) <= 0;
-            if (outside) continue;
-            bool drawn = false;
-            for (int y = by0; y <= by1; ++y) {
-                std::int64_t w0 = e[0].at(bx0, y), w1 = e[1].at(bx0, y), w2 = e[2].at(bx0, y);
-                const double zRow = v[0].z + zyd * (y + 0.5 - y0);
-                std::size_t at = std::size_t(y - band.top) * std::size_t(band.width) + std::size_t(bx0);
-                for (int x = bx0; x <= bx1; ++x, ++at, w0 += e[0].a, w1 += e[1].a, w2 += e[2].a) {
-                    // Inside: every edge function at least 1; one test, as few pixels pass.
-                    const bool inside = ((w0 - 1) | (w1 - 1) | (w2 - 1)) >= 0;
-                    const float z = float(zRow + zxd * (x + 0.5 - x0));
-                    if (!(inside & (z < band.depth[at]))) continue;
-                    band.depth[at] = z;
-                    drawn = true;
-                    if (t.plain) {
-                        band.put(at, t.colour[0]);
-                        continue;
-                    }
-                    // Corner k weighs as the edge opposite it.
-                    const float sum = float(w0 + w1 + w2);
-                    const float b0 = float(w1) / sum, b1 = float(w2) / sum, b2 = float(w0) / sum;
-                    auto mix = [&](unsigned char Rgb::*c) {
-                        return channel(static_cast<int>(b0 * (t.colour[0].*c) + b1 * (t.colour[1].*c) + b2 * (t.colour[2].*c) + 0.5f));
-                    };
-                    band.put(at, {mix(&Rgb::r), mix(&Rgb::g), mix(&Rgb::b)});
-                }
-            }
-            if (drawn) band.refresh_farthest(blockRow, blockColumn);
-        }
-        }
-    }
-}
-
-// An edge of a rim, stepped one pixel at a time along its longer side; its
-// pixels show unless a surface lies in front of them.
-void draw_edge(const Corner& p, const Corner& q, Band& band) {
-    const double px = p.x / double(SUBPIXEL), py = p.y / double(SUBPIXEL);
-    const double dx = q.x / double(SUBPIXEL) - px, dy = q.y / double(SUBPIXEL) - py;
-    const bool steep = std::fabs(dy) > std::fabs(dx);
-    const double start = steep ? py : px, length = steep ? dy : dx;
-    if (length == 0) return;
-    int from = int(std::ceil(std::min(start, start + length) - 0.5));
-    int to = int(std::floor(std::max(start, start + length) - 0.5));
-    if (steep) {
-        from = std::max(from, band.top), to = std::min(to, band.top + band.rows - 1);
-    } else {
-        from = std::max(from, 0), to = std::min(to, band.width - 1);
-        // Only the columns where the edge is within the band's rows, give or take one.
-        if (dy != 0) {
-            const double s0 = (band.top - py) / dy, s1 = (band.top + band.rows - py) / dy;
-            const double c0 = start + s0 * length - 0.5, c1 = start + s1 * length - 0.5;
-            from = std::max<double>(from, std::floor(std::min(c0, c1)) - 1);
-            to = std::min<double>(to, std::ceil(std::max(c0, c1)) + 1);
-        }
-    }
-    for (int i = from; i <= to; ++i) {
-        const double s = (i + 0.5 - start) / length;
-        const int x = steep ? int(std::floor(px + s * dx)) : i;
-        const int y = steep ? i : int(std::floor(py + s * dy));
-        if (x < 0 || x >= band.width || y < band.top || y >= band.top + band.rows) continue;
-        const float z = float(p.z + s * (double(q.z) - p.z));
-        const std::size_t at = std::size_t(y - band.top) * std::size_t(band.width) + std::size_t(x);
-        if (z <= band.depth[at] + EDGE_DEPTH_SLACK) band.put(at, EDGE_COLOUR);
-    }
-}
-
-void draw_band(const Drawing& drawing, Band& band) {
-    const int first = band.top, last = band.top + band.rows - 1;
-    const std::size_t number = std::size_t(band.top / BAND);
-    for (std::size_t j = drawing.bandStart[number]; j < drawing.bandStart[number + 1]; ++j) {
-        const std::uint32_t i = drawing.inBand[j];
-        draw_triangle(drawing.triangles[i], std::max<int>(first, drawing.firstRow[i]),
-                      std::min<int>(last, drawing.lastRow[i]), band);
-    }
-    for (std::size_t i = 0; i < drawing.rimCorners.size(); ++i) {
-        const int n = drawing.rimCorners[i];
-        const auto& rim = drawing.rims[i];
-        for (int k = 0; k < n; ++k) {
-            const Corner &p = rim[std::size_t(k)], &q = rim[std::size_t((k + 1) % n)];
-            if (std::max(p.y, q.y) < first * SUBPIXEL || std::min(p.y, q.y) > (last + 1) * SUBPIXEL) continue;
-            draw_edge(p, q, band);
-        }
-    }
-}
 
 }  // namespace
 

@@ -1,0 +1,88 @@
+// The rasteriser of "render": screen triangles and polygon rims drawn into
+// a band of rows with a z-buffer. Bands are drawn independently of one
+// another from the same triangles in the same order.
+#pragma once
+
+#include "geometry.h"
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+
+constexpr int SUBPIXEL = 256;  // screen coordinates are kept in 1/256 pixel
+constexpr int BAND = 64;       // rows drawn together
+constexpr int BLOCK = 8;       // side of the squares whose farthest depth is kept
+static_assert(BAND % BLOCK == 0);
+
+const Rgb BACKGROUND{255, 255, 255};
+const Rgb EDGE_COLOUR{20, 20, 20};
+// How far behind the surface drawn an edge may lie and still show.
+constexpr float EDGE_DEPTH_SLACK = 1e-3f;
+
+// A triangle on the screen: corners in 1/SUBPIXEL pixels (y down) with their
+// depth from 0 (nearest) to 1, and their colours.
+struct Corner {
+    std::int32_t x, y;
+    float z;
+};
+struct Triangle {
+    Corner corner[3];  // in the order whose edge functions are positive inside
+    Rgb colour[3];
+    bool plain;  // one colour for the whole triangle
+};
+
+inline std::int64_t cross(const Corner& o, const Corner& a, const Corner& b) {
+    return std::int64_t(a.x - o.x) * (b.y - o.y) - std::int64_t(a.y - o.y) * (b.x - o.x);
+}
+
+// Everything needed to draw: the triangles of every polygon in order, the
+// rows each may touch, and for --wire every polygon's rim.
+struct Drawing {
+    std::unique_ptr<Triangle[]> triangles;  // left as they are where firstRow > lastRow
+    std::vector<std::uint16_t> firstRow, lastRow;  // firstRow > lastRow: nothing to draw
+    std::vector<std::array<Corner, 4>> rims;
+    std::vector<unsigned char> rimCorners;  // 0: not drawn
+    std::vector<std::uint32_t> bandStart, inBand;  // the triangles of each band of rows, in order
+};
+
+// One band of rows being drawn: colours, depths, and the farthest depth in
+// each BLOCK x BLOCK square and in each run of RUN squares across, so that a
+// triangle behind them skips them whole.
+constexpr int RUN = 8;
+struct Band {
+    int top = 0, rows = 0, width = 0, blocksAcross = 0, runsAcross = 0;
+    std::vector<unsigned char> rgb;
+    std::vector<float> depth, farthest, farthestInRun;
+    std::vector<float> farthestDown;  // for each run across: the farthest in all the band's rows
+
+    void clear(int firstRow, int rowCount, int size) {
+        top = firstRow, rows = rowCount, width = size;
+        blocksAcross = (width + BLOCK - 1) / BLOCK, runsAcross = (blocksAcross + RUN - 1) / RUN;
+        const std::size_t pixels = std::size_t(rows) * std::size_t(width);
+        rgb.resize(3 * pixels);
+        for (std::size_t i = 0; i < pixels; ++i)
+            rgb[3 * i] = BACKGROUND.r, rgb[3 * i + 1] = BACKGROUND.g, rgb[3 * i + 2] = BACKGROUND.b;
+        const float none = std::numeric_limits<float>::infinity();
+        depth.assign(pixels, none);
+        farthest.assign(std::size_t(BAND / BLOCK) * std::size_t(blocksAcross), none);
+        farthestInRun.assign(std::size_t(BAND / BLOCK) * std::size_t(runsAcross), none);
+        farthestDown.assign(std::size_t(runsAcross), none);
+    }
+    void put(std::size_t at, Rgb c) { rgb[3 * at] = c.r, rgb[3 * at + 1] = c.g, rgb[3 * at + 2] = c.b; }
+    void refresh_farthest(int blockRow, int blockColumn) {
+        float most = 0;
+        const int x0 = blockColumn * BLOCK, x1 = std::min(width, x0 + BLOCK);
+        for (int y = blockRow * BLOCK; y < std::min(rows, (blockRow + 1) * BLOCK); ++y)
+            for (int x = x0; x < x1; ++x) most = std::max(most, depth[std::size_t(y) * std::size_t(width) + std::size_t(x)]);
+        float* row = &farthest[std::size_t(blockRow) * std::size_t(blocksAcross)];
+        row[blockColumn] = most;
+        const int run = blockColumn / RUN;
+        for (int b = run * RUN; b < std::min(blocksAcross, (run + 1) * RUN); ++b) most = std::max(most, row[b]);
+        farthestInRun[std::size_t(blockRow) * std::size_t(runsAcross) + std::size_t(run)] = most;
+        for (int r = 0; r < BAND / BLOCK; ++r) most = std::max(most, farthestInRun[std::size_t(r) * std::size_t(runsAcross) + std::size_t(run)]);
+        farthestDown[std::size_t(run)] = most;
+    }
+};
+
+// Draws the triangles and rims of the band's rows.
+void draw_band(const Drawing& drawing, Band& band);
