@@ -65,5 +65,8 @@ void OutFile::close() {
     flush();
     std::FILE* fp = fp_;
     fp_ = nullptr;
-    if (std::fclose(fp) != 0) write_error(name_);
+    // A write that failed earlier leaves its mark on the stream, whatever
+    // the closing itself reports.
+    bool failed = std::ferror(fp) != 0;
+    if (std::fclose(fp) != 0 || failed) write_error(name_);
 }
