@@ -217,7 +217,7 @@ std::string make_glb(const Scene& scene, long long& leftOut) {
         out.bin.resize((out.bin.size() + 3) & ~std::size_t{3}, '\0');
         gltf["buffers"] = Json::array({{{"byteLength", out.bin.size()}}});
     }
-    std::string json = gltf.dump();
+    std::string json = json_text(gltf);
     json.resize((json.size() + 3) & ~std::size_t{3}, ' ');
 
     const std::uint64_t total = 12 + 8 + json.size() + (out.bin.empty() ? 0 : 8 + out.bin.size());

@@ -204,5 +204,5 @@ void print_info(const Scene& scene, bool json, std::FILE* out) {
     Json all;
     all["groups"] = std::move(groups);
     all["total"] = counts_json(total, true);
-    std::fprintf(out, "%s\n", all.dump().c_str());
+    std::fprintf(out, "%s\n", json_text(all).c_str());
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string_view>
 
 #ifndef ZORVEL_VERSION
@@ -120,8 +121,11 @@ int main(int argc, char** argv) {
         std::string where = end.fileName.empty() ? "" : end.fileName + ": ";
         std::fprintf(stderr, "zorvel-model: %s%s\n", where.c_str(), end.message.c_str());
         status = EXIT_REPORT;
-    } catch (const std::exception&) {
+    } catch (const std::bad_alloc&) {
         std::fputs("zorvel-model: Out of memory!\n", stderr);
+        status = EXIT_REPORT;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zorvel-model: %s\n", e.what());
         status = EXIT_REPORT;
     }
     myfree();
