@@ -3,8 +3,10 @@
 #include "geometry.h"
 #include "json.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <tuple>
 
@@ -87,10 +89,12 @@ public:
         slots_.assign(size, 0);
     }
     std::uint32_t find_or_add(const GltfVertex& v) {
-        std::uint64_t h = 1469598103934665603u;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(&v);
-        for (std::size_t i = 0; i < sizeof v; ++i) h = (h ^ bytes[i]) * 1099511628211u;
-        for (std::size_t i = (h ^ (h >> 29)) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+        std::uint64_t word[4] = {};
+        std::memcpy(word, &v, sizeof v);
+        std::uint64_t h = word[0] * 0x9E3779B97F4A7C15u ^ word[1] * 0xC2B2AE3D27D4EB4Fu ^
+                          word[2] * 0x165667B19E3779F9u ^ word[3] * 0xD6E8FEB86659FD93u;
+        h ^= h >> 31;
+        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
             if (slots_[i] == 0) {
                 vertices.push_back(v);
                 slots_[i] = static_cast<std::uint32_t>(vertices.size());
@@ -105,26 +109,43 @@ private:
     std::vector<std::uint32_t> slots_;
 };
 
-// One group's mesh, or null when it has no polygon to show (glTF has no
-// empty mesh). Polygons that cannot be shown are counted in `leftOut`.
-Json mesh_json(const Scene& scene, const Group& group, Builder& out, long long& leftOut) {
+// One group's triangles, built on their own so that groups can be built at
+// the same time: the shared vertices, and a list of indices for each look,
+// in order of first use.
+struct Mesh {
+    std::vector<GltfVertex> vertices;
+    std::vector<std::pair<Look, std::vector<std::uint32_t>>> primitives;
+    long long leftOut = 0;  // polygons with a corner that is no finite point
+};
+
+Mesh build_mesh(const Scene& scene, const Group& group) {
     const RsdData& rsd = *group.model;
     const PlyData& ply = rsd.ply;
+    Mesh mesh;
     std::size_t corners = 0;
     for (int p : group.polygons) corners += static_cast<std::size_t>(corner_count(ply.polygon[static_cast<std::size_t>(p)]));
     VertexTable table(corners);
-    std::vector<std::pair<int, std::vector<std::uint32_t>>> primitives;  // material, indices; in order of first use
-    std::map<int, std::size_t> primitiveOf;
+    // Within one model, a look is known by the flag bits and the texture
+    // line: the primitive of each, found without comparing names.
+    std::map<std::pair<int, int>, std::size_t> primitiveOf;
     for (int p : group.polygons) {
         const PolygonData& polygon = ply.polygon[static_cast<std::size_t>(p)];
         if (!is_drawable(polygon, ply.vertex)) {
-            ++leftOut;
+            ++mesh.leftOut;
             continue;
         }
         const MaterialData* material = material_of(scene, group, p);
-        int m = out.material(look_of(material, rsd));
-        auto [at, added] = primitiveOf.try_emplace(m, primitives.size());
-        if (added) primitives.emplace_back(m, std::vector<std::uint32_t>());
+        std::pair<int, int> key{material ? material->flag & 7 : 0,
+                                material && is_textured(material->type) ? material->tim : -1};
+        auto [at, added] = primitiveOf.try_emplace(key, mesh.primitives.size());
+        if (added) {
+            // Two texture lines may name the same file.
+            Look look = look_of(material, rsd);
+            auto same = std::find_if(mesh.primitives.begin(), mesh.primitives.end(),
+                                     [&](const auto& primitive) { return primitive.first == look; });
+            at->second = static_cast<std::size_t>(same - mesh.primitives.begin());
+            if (same == mesh.primitives.end()) mesh.primitives.emplace_back(std::move(look), std::vector<std::uint32_t>());
+        }
         Vec3 face = face_normal(polygon, ply.vertex);
         if (face.x == 0 && face.y == 0 && face.z == 0) face = FALLBACK_NORMAL;
         std::uint32_t index[4];
@@ -137,13 +158,19 @@ Json mesh_json(const Scene& scene, const Group& group, Builder& out, long long& 
             index[k] = table.find_or_add(v);
         }
         Triangles triangles = triangles_of(polygon);
-        std::vector<std::uint32_t>& indices = primitives[at->second].second;
+        std::vector<std::uint32_t>& indices = mesh.primitives[at->second].second;
         for (int t = 0; t < triangles.count; ++t)
             for (int k : triangles.corners[static_cast<std::size_t>(t)]) indices.push_back(index[k]);
     }
-    if (primitives.empty()) return nullptr;
+    mesh.vertices = std::move(table.vertices);
+    return mesh;
+}
 
-    const std::vector<GltfVertex>& vertices = table.vertices;
+// The group's mesh as glTF, its bytes appended to the binary chunk; null
+// when it has no polygon to show (glTF has no empty mesh).
+Json mesh_json(const Group& group, const Mesh& mesh, Builder& out) {
+    if (mesh.primitives.empty()) return nullptr;
+    const std::vector<GltfVertex>& vertices = mesh.vertices;
     Vec3 min = {vertices[0].position[0], vertices[0].position[1], vertices[0].position[2]}, max = min;
     for (const GltfVertex& v : vertices) {
         min = {std::min(min.x, v.position[0]), std::min(min.y, v.position[1]), std::min(min.z, v.position[2])};
@@ -164,11 +191,11 @@ Json mesh_json(const Scene& scene, const Group& group, Builder& out, long long& 
                     {"COLOR_0", out.accessor(std::move(colour))}};
 
     Json list = Json::array();
-    for (const auto& [material, indices] : primitives) {
+    for (const auto& [look, indices] : mesh.primitives) {
         int indexView = out.view(indices.data(), indices.size() * sizeof(std::uint32_t), ELEMENT_ARRAY_BUFFER);
         int accessor = out.accessor({{"bufferView", indexView}, {"componentType", UNSIGNED_INT},
                                      {"count", indices.size()}, {"type", "SCALAR"}});
-        list.push_back({{"attributes", attributes}, {"indices", accessor}, {"material", material}, {"mode", 4}});
+        list.push_back({{"attributes", attributes}, {"indices", accessor}, {"material", out.material(look)}, {"mode", 4}});
     }
     return {{"name", group.name}, {"primitives", std::move(list)}};
 }
@@ -179,13 +206,31 @@ void put_u32(std::string& out, std::uint32_t value) {
 
 }  // namespace
 
-std::string make_glb(const Scene& scene, long long& leftOut) {
+std::vector<std::string> make_glb(const Scene& scene, long long& leftOut) {
+    // The groups' triangles on several threads; the file is then put
+    // together in group order, so its bytes do not depend on the threads.
+    const std::size_t groups = scene.groups.size();
+    std::vector<Mesh> built(groups);
+    std::vector<std::exception_ptr> failures(groups);
+    run_pieces(spare_threads(), groups, [&](std::size_t k) {
+        try {
+            built[k] = build_mesh(scene, scene.groups[k]);
+        } catch (...) {
+            failures[k] = std::current_exception();
+        }
+    });
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
+
     leftOut = 0;
     Builder out;
     Json nodes = Json::array(), meshes = Json::array();
-    for (const Group& group : scene.groups) {
+    for (std::size_t k = 0; k < groups; ++k) {
+        const Group& group = scene.groups[k];
         Json node{{"name", group.name}};
-        Json mesh = mesh_json(scene, group, out, leftOut);
+        leftOut += built[k].leftOut;
+        Json mesh = mesh_json(group, built[k], out);
+        built[k] = Mesh();
         if (!mesh.is_null()) {
             node["mesh"] = meshes.size();
             meshes.push_back(std::move(mesh));
@@ -222,18 +267,15 @@ std::string make_glb(const Scene& scene, long long& leftOut) {
 
     const std::uint64_t total = 12 + 8 + json.size() + (out.bin.empty() ? 0 : 8 + out.bin.size());
     if (total > UINT32_MAX) file_error("The model is too large for a glTF binary file!", "");
-    std::string glb;
-    glb.reserve(static_cast<std::size_t>(total));
-    put_u32(glb, 0x46546C67);  // "glTF"
-    put_u32(glb, 2);
-    put_u32(glb, static_cast<std::uint32_t>(total));
-    put_u32(glb, static_cast<std::uint32_t>(json.size()));
-    put_u32(glb, 0x4E4F534A);  // "JSON"
-    glb += json;
-    if (!out.bin.empty()) {
-        put_u32(glb, static_cast<std::uint32_t>(out.bin.size()));
-        put_u32(glb, 0x004E4942);  // "BIN"
-        glb += out.bin;
-    }
-    return glb;
+    std::string head;
+    put_u32(head, 0x46546C67);  // "glTF"
+    put_u32(head, 2);
+    put_u32(head, static_cast<std::uint32_t>(total));
+    put_u32(head, static_cast<std::uint32_t>(json.size()));
+    put_u32(head, 0x4E4F534A);  // "JSON"
+    head += json;
+    if (out.bin.empty()) return {std::move(head)};
+    put_u32(head, static_cast<std::uint32_t>(out.bin.size()));
+    put_u32(head, 0x004E4942);  // "BIN"
+    return {std::move(head), std::move(out.bin)};
 }

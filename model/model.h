@@ -32,9 +32,10 @@ void read_scene(int count, char** names, Scene& scene);
 
 // The commands. Each reports a failure with RunEnd.
 void print_info(const Scene& scene, bool json, std::FILE* out);
-// Both leave out the polygons with a corner that is no finite point, and
-// count them in `leftOut`.
-std::string make_glb(const Scene& scene, long long& leftOut);
+// Both give the bytes of the file they make, in pieces to be written one
+// after another. Both leave out the polygons with a corner that is no
+// finite point, and count them in `leftOut`.
+std::vector<std::string> make_glb(const Scene& scene, long long& leftOut);
 
 // How "render" draws: the picture's side in pixels, the side the model is
 // seen from, colours by material or by group, and edges drawn over it.
@@ -44,8 +45,9 @@ struct RenderOptions {
     bool colourByGroup = false;
     bool wire = false;
 };
-std::string make_png(const Scene& scene, const RenderOptions& options, long long& leftOut);
+std::vector<std::string> make_png(const Scene& scene, const RenderOptions& options, long long& leftOut);
 
-// Writes `bytes` to `path` under a temporary name and renames it at the end,
-// so that a failure leaves no partial file and keeps an older one.
-void write_whole_file(const std::string& path, std::string_view bytes);
+// Writes the pieces one after another to `path` under a temporary name and
+// renames it at the end, so that a failure leaves no partial file and keeps
+// an older one.
+void write_whole_file(const std::string& path, const std::vector<std::string>& pieces);

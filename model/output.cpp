@@ -6,15 +6,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-void write_whole_file(const std::string& path, std::string_view bytes) {
+void write_whole_file(const std::string& path, const std::vector<std::string>& pieces) {
     std::string temporary = path + ".tmp-XXXXXX";
     int fd = mkstemp(temporary.data());
     fopen_error(fd >= 0, path);
     bool written = true;
-    for (std::size_t done = 0; written && done < bytes.size();) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        written = n > 0;
-        if (written) done += static_cast<std::size_t>(n);
+    for (const std::string& bytes : pieces) {
+        for (std::size_t done = 0; written && done < bytes.size();) {
+            ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            written = n > 0;
+            if (written) done += static_cast<std::size_t>(n);
+        }
     }
     // mkstemp gives 0600; an output is an ordinary file for its owner's group and others too.
     mode_t mask = umask(0);

@@ -196,7 +196,7 @@ private:
 
 }  // namespace
 
-std::string make_png(const Scene& scene, const RenderOptions& options, long long& leftOut) {
+std::vector<std::string> make_png(const Scene& scene, const RenderOptions& options, long long& leftOut) {
     const View view = view_named(options.view);
     Frame frame;
     frame.view = view;
@@ -327,5 +327,5 @@ std::string make_png(const Scene& scene, const RenderOptions& options, long long
         encoded = k + 1;
         changed.notify_all();
     }
-    return png.finish();
+    return {png.finish()};
 }
