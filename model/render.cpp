@@ -99,8 +99,6 @@ struct Piece {
     std::size_t triangle, polygon;  // the Drawing places of polygon `begin` and its first triangle
 };
 
-// As many threads as the machine has cores, up to eight.
-unsigned draw_threads() { return std::max(1u, std::min(std::thread::hardware_concurrency(), 8u)); }
 
 class Painter {
 public:
@@ -224,7 +222,7 @@ std::vector<std::string> make_png(const Scene& scene, const RenderOptions& optio
     // The bounds of every polygon that can be drawn.
     std::vector<Frame> bounds(pieces.size(), frame);
     std::vector<long long> skipped(pieces.size(), 0);
-    run_pieces(draw_threads(), pieces.size(), [&](std::size_t k) {
+    run_pieces(spare_threads(), pieces.size(), [&](std::size_t k) {
         const Piece& piece = pieces[k];
         const PlyData& ply = piece.group->model->ply;
         for (std::size_t i = piece.begin; i < piece.end; ++i) {
@@ -251,7 +249,7 @@ std::vector<std::string> make_png(const Scene& scene, const RenderOptions& optio
         drawing.rimCorners.assign(polygons, 0);
     }
     const Painter painter(scene, options, frame, view);
-    run_pieces(draw_threads(), pieces.size(), [&](std::size_t k) { painter.prepare(pieces[k], drawing); });
+    run_pieces(spare_threads(), pieces.size(), [&](std::size_t k) { painter.prepare(pieces[k], drawing); });
 
     // Each band's triangles, in drawing order.
     const int bands = (options.size + BAND - 1) / BAND;
@@ -310,8 +308,7 @@ std::vector<std::string> make_png(const Scene& scene, const RenderOptions& optio
         }
     } stopAtEnd{lock, changed, stop, drawers};
     try {
-        const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
-        while (drawers.size() < cores) drawers.emplace_back(worker);
+        while (drawers.size() < spare_threads()) drawers.emplace_back(worker);
     } catch (const std::system_error&) {
     }
     for (int k = 0; k < bands; ++k) {
