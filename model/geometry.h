@@ -5,6 +5,7 @@
 
 #include "model.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -12,15 +13,25 @@ struct Vec3 {
     float x, y, z;
 };
 inline Vec3 operator-(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline Vec3 cross(Vec3 a, Vec3 b) {
+inline float dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+// Directions are worked out in double: the square of a float as large as
+// 3e38 or as small as 1e-30 is out of a float's range, but not a double's.
+struct Direction {
+    double x, y, z;
+};
+inline Direction operator-(Direction a, Direction b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline Direction cross(Direction a, Direction b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-inline float dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-// The unit vector of v, or zero for a zero (or not finite) vector.
-inline Vec3 normalised(Vec3 v) {
-    float length = std::sqrt(dot(v, v));
-    if (!(length > 0) || !std::isfinite(length)) return {0, 0, 0};
-    return {v.x / length, v.y / length, v.z / length};
+// The unit vector along v, or zero for a zero (or not finite) vector. The
+// largest component is scaled to 1 first, so that no length is out of range.
+inline Vec3 normalised(Direction v) {
+    const double largest = std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
+    if (!(largest > 0) || !std::isfinite(largest)) return {0, 0, 0};
+    v = {v.x / largest, v.y / largest, v.z / largest};
+    const double length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    return {float(v.x / length), float(v.y / length), float(v.z / length)};
 }
 
 // These formats have Y pointing down and Z away from the viewer.
@@ -46,10 +57,13 @@ inline std::array<int, 4> rim_of(const PolygonData& polygon) {
 
 // The polygon's face normal in glTF's axes: zero when it has no area.
 inline Vec3 face_normal(const PolygonData& polygon, const std::vector<VectorData>& vertices) {
-    auto at = [&](int k) { return to_gltf(vertices[static_cast<std::size_t>(polygon.vtx[k])]); };
-    Vec3 n = cross(at(2) - at(0), at(1) - at(0));
+    auto at = [&](int k) {
+        Vec3 v = to_gltf(vertices[static_cast<std::size_t>(polygon.vtx[k])]);
+        return Direction{v.x, v.y, v.z};
+    };
+    Direction n = cross(at(2) - at(0), at(1) - at(0));
     if (polygon.flag == 1) {
-        Vec3 second = cross(at(2) - at(1), at(3) - at(1));
+        Direction second = cross(at(2) - at(1), at(3) - at(1));
         n = {n.x + second.x, n.y + second.y, n.z + second.z};
     }
     return normalised(n);
@@ -68,7 +82,8 @@ inline Vec3 corner_normal(const PolygonData& polygon, const MaterialData* materi
                           const PlyData& ply, Vec3 face) {
     if (material && material->shade == 'F') k = 0;
     if (!has_normal(ply, polygon.nrm[k])) return face;
-    Vec3 n = normalised(to_gltf(ply.normal[static_cast<std::size_t>(polygon.nrm[k])]));
+    Vec3 given = to_gltf(ply.normal[static_cast<std::size_t>(polygon.nrm[k])]);
+    Vec3 n = normalised(Direction{given.x, given.y, given.z});
     return n.x == 0 && n.y == 0 && n.z == 0 ? face : n;
 }
 

@@ -5,6 +5,8 @@
 //   node check_glb.js VALIDATOR_DIR box FILE X0 Y0 Z0 X1 Y1 Z1 TRIANGLES
 //     the box from (X0,Y0,Z0) to (X1,Y1,Z1) in the models' axes (Y down, Z
 //     away from the viewer), as TRIANGLES triangles
+//   node check_glb.js VALIDATOR_DIR normals FILE MESH X Y Z [MESH X Y Z]...
+//     every normal of each mesh named is the unit vector (X, Y, Z)
 'use strict';
 const fs = require('fs');
 const [validatorDir, mode, file, ...rest] = process.argv.slice(2);
@@ -77,6 +79,21 @@ function box(path, corners, triangles) {
   console.log(`${path}: ${count} triangles on the 8 corners of the box, every face outward`);
 }
 
+function normals(path, expected) {
+  const {gltf, element} = readGlb(path);
+  for (let i = 0; i < expected.length; i += 4) {
+    const mesh = gltf.meshes.find((m) => m.name === expected[i]) || fail(`no mesh ${expected[i]}`);
+    const want = expected.slice(i + 1, i + 4).map(Number);
+    const accessor = mesh.primitives[0].attributes.NORMAL;
+    for (let v = 0; v < gltf.accessors[accessor].count; v++) {
+      const n = element(accessor, v);
+      if (n.some((c, k) => Math.abs(c - want[k]) > 1e-6)) fail(`mesh ${expected[i]}: normal ${n}, expected ${want}`);
+    }
+  }
+  console.log(`${path}: every normal as expected`);
+}
+
 if (mode === 'validate') validate([file, ...rest]);
 else if (mode === 'box') box(file, rest.slice(0, 6), rest[6]);
+else if (mode === 'normals') normals(file, rest);
 else fail(`unknown mode ${mode}`);
