@@ -108,6 +108,16 @@ inline Rgb corner_colour(const MaterialData* material, int k) {
     return {channel(material->r[k]), channel(material->g[k]), channel(material->b[k])};
 }
 
+// A textured material's colour at corner k modulates its texels, with 128
+// as neutral: 'D' gives one for all corners, 'H' one per corner, 'T' none.
+inline Rgb modulation(const MaterialData& material, int k) {
+    if (material.type == 'T') return {128, 128, 128};
+    if (material.type == 'D') k = 0;
+    return {channel(material.r[k]), channel(material.g[k]), channel(material.b[k])};
+}
+// A texel channel as a colour channel shows it: texel x colour / 128, at most 255.
+inline float modulated(unsigned char texel, float colour) { return std::min(255.0f, float(texel) * colour / 128.0f); }
+
 // A polygon can be shown only where every corner is a finite point;
 // coordinates may be infinite or not a number.
 inline bool is_drawable(const PolygonData& polygon, const std::vector<VectorData>& vertices) {
@@ -122,6 +132,14 @@ inline bool is_drawable(const PolygonData& polygon, const std::vector<VectorData
 inline bool is_unlit(const MaterialData* m) { return m && (m->flag & 1); }
 inline bool is_double_sided(const MaterialData* m) { return m && (m->flag & 2); }
 inline bool is_semi_transparent(const MaterialData* m) { return m && (m->flag & 4); }
+
+// The texture image a material shows, or null: untextured, or its file not read.
+inline const TimImage* texture_of(const Scene& scene, const Group& group, const MaterialData* material) {
+    if (!material || !is_textured(material->type)) return nullptr;
+    const int t = scene.textureOf[group.modelIndex][static_cast<std::size_t>(material->tim)];
+    const Texture* texture = t < 0 ? nullptr : &scene.textures[static_cast<std::size_t>(t)];
+    return texture && texture->read() ? &texture->image : nullptr;
+}
 
 // The material that gives polygon p of a group's model its look, or null.
 inline const MaterialData* material_of(const Scene& scene, const Group& group, int polygon) {

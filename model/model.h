@@ -3,8 +3,10 @@
 #pragma once
 
 #include "function.h"
+#include "tim.h"
 
 #include <cstdio>
+#include <optional>
 
 // One group: a model named on the command line, or one input of a merged
 // model as its COD file records it.
@@ -19,16 +21,38 @@ struct Group {
     std::vector<int> materials;      // the model's material records naming those polygons
 };
 
+// A texture file that materials name: read once, whichever models name it.
+struct Texture {
+    std::string name;
+    bool found = false;              // the file exists
+    std::optional<RunEnd> failure;   // found, but it could not be read as an image
+    TimImage image;                  // read: found and no failure
+    bool read() const { return found && !failure; }
+};
+
 struct Scene {
     std::vector<Group> groups;
     // For each model: the material record that gives each polygon its look
     // (the last that names it), or -1.
     std::vector<std::vector<int>> materialOf;
+    // Every texture name that a material names, each once, in the order of
+    // merged texture numbers; and for each model, the texture each of its
+    // texture lines names (an index in `textures`), or -1 where no material
+    // names the line.
+    std::vector<Texture> textures;
+    std::vector<std::vector<int>> textureOf;
 };
 
 // Reads every model and splits merged ones. A bad input ends with RunEnd,
 // as in zorvel.
 void read_scene(int count, char** names, Scene& scene);
+// Reads the texture files the materials name. A file that is missing or
+// malformed is recorded in its Texture, not reported.
+void read_textures(Scene& scene);
+// For the commands that draw textures: one note on standard error for each
+// texture file missing, and for each drawn in greys for want of a colour
+// table; the report of the first that cannot be read ends the run.
+void check_textures(const Scene& scene);
 
 // The commands. Each reports a failure with RunEnd.
 void print_info(const Scene& scene, bool json, std::FILE* out);

@@ -75,4 +75,5 @@ void read_scene(int count, char** names, Scene& scene) {
     if (MAT) readMAT();
     scene.materialOf.resize(malrsd.size());
     for (std::size_t i = 0; i < malrsd.size(); ++i) add_groups(malrsd[i], i, scene);
+    read_textures(scene);
 }

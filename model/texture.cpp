@@ -1,0 +1,48 @@
+// The texture files that a scene's materials name, each read once.
+#include "model.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+void read_textures(Scene& scene) {
+    std::map<std::string, int> numberOf;
+    scene.textureOf.resize(malrsd.size());
+    for (std::size_t i = 0; i < malrsd.size(); ++i) {
+        const RsdData& rsd = malrsd[i];
+        std::vector<bool> named(rsd.tex.size(), false);
+        for (const MaterialData& m : rsd.mat.material)
+            if (is_textured(m.type)) named[static_cast<std::size_t>(m.tim)] = true;
+        std::vector<int>& textureOf = scene.textureOf[i];
+        textureOf.assign(rsd.tex.size(), -1);
+        for (std::size_t t = 0; t < rsd.tex.size(); ++t) {
+            if (!named[t]) continue;
+            auto [at, added] = numberOf.try_emplace(rsd.tex[t].name, static_cast<int>(scene.textures.size()));
+            if (added) scene.textures.push_back({rsd.tex[t].name, false, std::nullopt, {}});
+            textureOf[t] = at->second;
+        }
+    }
+    for (Texture& texture : scene.textures) {
+        std::error_code ec;
+        texture.found = std::filesystem::exists(texture.name, ec);
+        if (!texture.found) continue;
+        try {
+            texture.image = read_tim(texture.name);
+        } catch (const RunEnd& end) {
+            texture.failure = end;
+        }
+    }
+}
+
+void check_textures(const Scene& scene) {
+    for (const Texture& texture : scene.textures)
+        if (texture.failure) throw *texture.failure;
+    for (const Texture& texture : scene.textures) {
+        if (!texture.found)
+            std::fprintf(stderr, "zorvel-model: note: texture file %s not found; its polygons are drawn without it\n",
+                         texture.name.c_str());
+        else if (texture.image.greyRamp)
+            std::fprintf(stderr, "zorvel-model: note: texture file %s has no colour table; drawn in greys\n",
+                         texture.name.c_str());
+    }
+}
