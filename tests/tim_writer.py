@@ -58,7 +58,7 @@ def main():
     a.add_argument("--truncate", type=int)
     a.add_argument("--append", default="")
     a.add_argument("rows", nargs="*")
-    o = a.parse_args()
+    o = a.parse_intermixed_args()
 
     base = 16 if o.bits in (16, 24) else 10
     rows = [[int(p, base) for p in r.split(",") if p] for r in o.rows]
