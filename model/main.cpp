@@ -92,6 +92,7 @@ void run_command(const CommandLine& line) {
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) write_error("standard output");
         return;
     }
+    check_textures(scene);
     long long leftOut = 0;
     if (line.command == "export") write_whole_file(line.output, make_glb(scene, leftOut));
     else write_whole_file(line.output, make_png(scene, line.render, leftOut));
