@@ -96,6 +96,7 @@ void run_command(const CommandLine& line) {
     long long leftOut = 0;
     if (line.command == "export") write_whole_file(line.output, make_glb(scene, leftOut));
     else write_whole_file(line.output, make_png(scene, line.render, leftOut));
+    note_textures(scene);
     if (leftOut)
         std::fprintf(stderr, "zorvel-model: note: %lld polygons with a corner that is no finite point left out\n",
                      leftOut);

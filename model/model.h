@@ -49,10 +49,12 @@ void read_scene(int count, char** names, Scene& scene);
 // Reads the texture files the materials name. A file that is missing or
 // malformed is recorded in its Texture, not reported.
 void read_textures(Scene& scene);
-// For the commands that draw textures: one note on standard error for each
-// texture file missing, and for each drawn in greys for want of a colour
-// table; the report of the first that cannot be read ends the run.
+// For the commands that draw textures: the report of the first texture file
+// that cannot be read ends the run.
 void check_textures(const Scene& scene);
+// Once they have drawn: one note on standard error for each texture file
+// missing, and for each drawn in greys for want of a colour table.
+void note_textures(const Scene& scene);
 
 // The commands. Each reports a failure with RunEnd.
 void print_info(const Scene& scene, bool json, std::FILE* out);

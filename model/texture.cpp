@@ -37,6 +37,9 @@ void read_textures(Scene& scene) {
 void check_textures(const Scene& scene) {
     for (const Texture& texture : scene.textures)
         if (texture.failure) throw *texture.failure;
+}
+
+void note_textures(const Scene& scene) {
     for (const Texture& texture : scene.textures) {
         if (!texture.found)
             std::fprintf(stderr, "zorvel-model: note: texture file %s not found; its polygons are drawn without it\n",
