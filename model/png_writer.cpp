@@ -36,7 +36,7 @@ void on_warning(png_structp, png_const_charp) {}
 
 }  // namespace
 
-PngWriter::PngWriter(int width, int height) : state_(std::make_unique<State>()) {
+PngWriter::PngWriter(int width, int height, bool alpha) : state_(std::make_unique<State>()) {
     State& s = *state_;
     s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, on_error, on_warning);
     if (s.png) s.info = png_create_info_struct(s.png);
@@ -48,7 +48,7 @@ PngWriter::PngWriter(int width, int height) : state_(std::make_unique<State>()) 
     // with every filter tried on every row, at a fraction of the time.
     png_set_filter(s.png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
     png_set_IHDR(s.png, s.info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(s.png, s.info);
 }
 

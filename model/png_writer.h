@@ -1,5 +1,5 @@
-// A PNG image (8-bit RGB) built in memory row by row, so that a large
-// picture never has to be held whole.
+// A PNG image (8-bit RGB, or RGBA) built in memory row by row, so that a
+// large picture never has to be held whole.
 #pragma once
 
 #include <memory>
@@ -7,12 +7,12 @@
 
 class PngWriter {
 public:
-    PngWriter(int width, int height);
+    PngWriter(int width, int height, bool alpha = false);
     ~PngWriter();
     PngWriter(const PngWriter&) = delete;
     PngWriter& operator=(const PngWriter&) = delete;
 
-    // Appends `rows` rows of width * 3 bytes each, top to bottom.
+    // Appends `rows` rows of width * 3 bytes each (4 with alpha), top to bottom.
     void write_rows(const unsigned char* rgb, int rows);
     // The file's bytes, once every row has been written.
     std::string finish();
