@@ -2,6 +2,8 @@
 // reports on them, exports them to glTF 2.0 or draws them.
 #include "model.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -20,6 +22,7 @@ const char* const USAGE =
     "       zorvel-model render MODEL... -o FILE.png [--size PIXELS]\n"
     "                    [--view iso|front|back|left|right|top|bottom]\n"
     "                    [--colour material|group] [--wire]\n"
+    "       zorvel-model import FILE.glb|FILE.gltf -o STEM [--scale S] [--triangles]\n"
     "       zorvel-model --help | --version\n"
     "MODEL is an RSD file, of an input model or of a merged one.\n";
 
@@ -31,14 +34,16 @@ struct CommandLine {
     std::string output;
     bool json = false;
     RenderOptions render;
+    ImportOptions import;
 };
 
 CommandLine parse(int argc, char** argv) {
     CommandLine line;
     if (argc < 2) throw UsageError{};
     line.command = argv[1];
-    if (line.command != "info" && line.command != "export" && line.command != "render") throw UsageError{};
-    const bool info = line.command == "info", render = line.command == "render";
+    if (line.command != "info" && line.command != "export" && line.command != "render" && line.command != "import")
+        throw UsageError{};
+    const bool info = line.command == "info", render = line.command == "render", import = line.command == "import";
     bool outputGiven = false, optionsEnded = false;
     for (int i = 2; i < argc; ++i) {
         std::string_view word = argv[i];
@@ -75,16 +80,31 @@ CommandLine parse(int argc, char** argv) {
             line.render.colourByGroup = by == "group";
         } else if (word == "--wire" && render) {
             line.render.wire = true;
+        } else if (word == "--scale" && import) {
+            const std::string_view text = value();
+            double scale = 0;
+            const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), scale);
+            // A finite number above zero: a mirroring scale would turn the fronts round.
+            if (problem != std::errc() || end != text.data() + text.size() || !(scale > 0) || !std::isfinite(scale))
+                throw UsageError{};
+            line.import.scale = scale;
+        } else if (word == "--triangles" && import) {
+            line.import.triangles = true;
         } else {
             throw UsageError{};
         }
     }
     if (line.models.empty() || (!info && (!outputGiven || line.output.empty()))) throw UsageError{};
+    if (import && line.models.size() != 1) throw UsageError{};
     line.models.push_back(nullptr);
     return line;
 }
 
 void run_command(const CommandLine& line) {
+    if (line.command == "import") {
+        import_gltf(line.models[0], line.output, line.import);
+        return;
+    }
     Scene scene;
     read_scene(static_cast<int>(line.models.size() - 1), const_cast<char**>(line.models.data()), scene);
     if (line.command == "info") {

@@ -1,0 +1,366 @@
+// "import": the triangles a glTF file's scene draws, as an input model of
+// these formats. Triangles become polygons (two that share an edge one
+// quadrangle), their looks material lines, the images they show TIM files;
+// an RSD file names them all. The mapping is the inverse of "export".
+#include "geometry.h"
+#include "gltf_read.h"
+
+#include <cmath>
+#include <cstring>
+#include <map>
+
+namespace {
+
+constexpr std::size_t TEXT_LINE_MAX = 3 * (FORMAT_MAX + 1);  // the longest vertex, polygon or material line
+
+// Finds or adds a vector: equal vectors share one number (0 and -0 are
+// equal; a not-a-number only shares with the same bits). Open addressing
+// over the numbers plus one (0: free), grown at half full.
+class VectorTable {
+public:
+    int find_or_add(VectorData v) {
+        v = {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
+        if (2 * (values.size() + 1) > slots_.size()) grow();
+        for (std::size_t i = hash(v) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i] == 0) {
+                if (values.size() >= INT32_MAX) file_error("The model is too large for a PLY file!", "");
+                values.push_back(v);
+                slots_[i] = static_cast<std::uint32_t>(values.size());
+                return static_cast<int>(values.size() - 1);
+            }
+            if (std::memcmp(&values[slots_[i] - 1], &v, sizeof v) == 0) return static_cast<int>(slots_[i] - 1);
+        }
+    }
+    std::vector<VectorData> values;
+
+private:
+    static std::uint64_t hash(const VectorData& v) {
+        std::uint32_t w[3];
+        std::memcpy(w, &v, sizeof w);
+        std::uint64_t h = (std::uint64_t(w[0]) << 32 | w[1]) * 0x9E3779B97F4A7C15u ^ w[2] * 0xC2B2AE3D27D4EB4Fu;
+        return h ^ h >> 29;
+    }
+    void grow() {
+        std::vector<std::uint32_t> slots(std::max<std::size_t>(1024, 2 * slots_.size()), 0);
+        for (std::size_t k = 0; k < values.size(); ++k) {
+            std::size_t i = hash(values[k]) & (slots.size() - 1);
+            while (slots[i] != 0) i = (i + 1) & (slots.size() - 1);
+            slots[i] = static_cast<std::uint32_t>(k + 1);
+        }
+        slots_ = std::move(slots);
+    }
+    std::vector<std::uint32_t> slots_;
+};
+
+// A polygon corner as the files give it; corners equal in all of this may
+// be one corner of a quadrangle.
+struct Corner {
+    int vertex = 0, normal = -1;
+    std::array<int, 3> colour{};
+    int u = 0, v = 0;
+    bool outside = false;  // its texture coordinates lay outside 0..1
+    bool operator==(const Corner&) const = default;
+};
+
+// One run of polygons with the same material: one material line.
+struct MaterialRun {
+    int first, last;
+    MaterialData material;
+};
+
+// The numbers of a material line, as many as its type has.
+std::array<int, 21> numbers_of(const MaterialData& m) {
+    std::array<int, 21> numbers{};
+    std::size_t n = 0;
+    visit_material_numbers(m, [&](int number) { numbers[n++] = number; });
+    return numbers;
+}
+
+bool same_material(const MaterialData& a, const MaterialData& b) {
+    return a.flag == b.flag && a.shade == b.shade && a.type == b.type && numbers_of(a) == numbers_of(b);
+}
+
+// A texture: the TIM line its image was given, and the image's size.
+struct TimLine {
+    int line, width, height;
+};
+
+class Importer {
+public:
+    Importer(GltfFile& file, const std::string& stem, const ImportOptions& options, OutputSet& out)
+        : file_(file), stem_(stem), options_(options), out_(out) {}
+
+    void add(const DrawnPrimitive& p);
+    void write(const std::string& rsd);
+    bool empty() const { return polygons_.empty(); }
+    long long outside = 0;  // corners whose texture coordinates were clamped
+
+private:
+    const TimLine& texture(int image);
+    Corner corner(const DrawnPrimitive& p, std::uint32_t i, const GltfMaterial* m, const TimLine* t);
+    void add_polygon(PolygonData polygon, const Corner* corners, bool faceNormal, const GltfMaterial* m,
+                     const TimLine* t, char shade);
+    std::string tim_name(int line) const { return stem_ + "-" + std::to_string(line) + ".tim"; }
+
+    GltfFile& file_;
+    const std::string& stem_;
+    const ImportOptions& options_;
+    OutputSet& out_;
+    VectorTable vertices_, normals_;
+    std::vector<PolygonData> polygons_;
+    std::vector<MaterialRun> runs_;
+    std::map<int, TimLine> textures_;  // by glTF image
+    std::vector<int> vertexOf_, normalOf_;  // of the primitive's vertices, -1 until used
+};
+
+// The image's TIM file, written (under its temporary name) at its first use.
+const TimLine& Importer::texture(int image) {
+    const auto known = textures_.find(image);
+    if (known != textures_.end()) return known->second;
+    const int line = static_cast<int>(textures_.size());
+    const std::string name = tim_name(line);
+    name_error(name);
+    const RgbaImage pixels = file_.image(image);
+    const std::string bytes = encode_tim(pixels.rgba, pixels.width, pixels.height, name);
+    OutFile tim(name, out_.create(name));
+    tim.put(bytes);
+    tim.close();
+    return textures_.emplace(image, TimLine{line, pixels.width, pixels.height}).first->second;
+}
+
+// glTF vertex i as a corner: its numbers in the vertex and normal tables,
+// its colour as the material type wants it and its texel.
+Corner Importer::corner(const DrawnPrimitive& p, std::uint32_t i, const GltfMaterial* m, const TimLine* t) {
+    Corner c;
+    if (vertexOf_[i] < 0) vertexOf_[i] = vertices_.find_or_add(p.position[i]);
+    c.vertex = vertexOf_[i];
+    if (!p.normal.empty()) {
+        if (normalOf_[i] < 0) normalOf_[i] = normals_.find_or_add(p.normal[i]);
+        c.normal = normalOf_[i];
+    }
+    if (!m) {
+        c.colour = {LIGHT_GREY.r, LIGHT_GREY.g, LIGHT_GREY.b};
+        return c;
+    }
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double value = m->factor[k] * (p.colour.empty() ? 1.0 : double(p.colour[i][k]));
+        // Textured: the inverse of modulation with 128 as neutral.
+        const double scaled = std::round((t ? 128.0 : 255.0) * value);
+        c.colour[k] = scaled > 255 ? 255 : scaled > 0 ? int(scaled) : 0;
+    }
+    if (t) {
+        const float s = p.texcoord[i][0], r = p.texcoord[i][1];
+        c.outside = !(s >= 0 && s <= 1 && r >= 0 && r <= 1);
+        auto texel = [](float coordinate, int size) {
+            const double at = std::round(double(coordinate) * size);
+            return at >= size - 1 ? size - 1 : at > 0 ? int(at) : 0;
+        };
+        c.u = texel(s, t->width);
+        c.v = texel(r, t->height);
+    }
+    return c;
+}
+
+void Importer::add_polygon(PolygonData polygon, const Corner* corners, bool faceNormal, const GltfMaterial* m,
+                           const TimLine* t, char shade) {
+    const int count = corner_count(polygon);
+    if (faceNormal) {
+        const Vec3 n = face_normal(polygon, vertices_.values);
+        const int number = normals_.find_or_add({n.x, -n.y, -n.z});
+        for (int& k : polygon.nrm) k = number;
+    } else if (count == 3) {
+        polygon.nrm[3] = 0;
+    }
+    if (polygons_.size() >= INT32_MAX) file_error("The model is too large for a PLY file!", "");
+    const int number = static_cast<int>(polygons_.size());
+    polygons_.push_back(polygon);
+
+    MaterialData material{};
+    material.flag = m ? int(m->unlit) | int(m->doubleSided) << 1 | int(m->blend) << 2 : 0;
+    material.shade = shade;
+    bool allEqual = true, allWhite = true;
+    for (int k = 0; k < count; ++k) {
+        const Corner& c = corners[k];
+        material.r[k] = c.colour[0], material.g[k] = c.colour[1], material.b[k] = c.colour[2];
+        allEqual = allEqual && c.colour == corners[0].colour;
+        allWhite = allWhite && c.colour == std::array<int, 3>{128, 128, 128};
+        if (t) material.u[k] = c.u, material.v[k] = c.v, outside += c.outside;
+    }
+    if (t) {
+        material.tim = t->line;
+        material.type = allWhite ? 'T' : allEqual ? 'D' : 'H';
+    } else {
+        material.type = allEqual ? 'C' : 'G';
+    }
+    if (!runs_.empty() && runs_.back().last + 1 == number && same_material(runs_.back().material, material))
+        runs_.back().last = number;
+    else
+        runs_.push_back({number, number, material});
+}
+
+// Triangles in these formats' terms: glTF's (a, b, c) is the polygon
+// (a, c, b), clockwise seen from the front. Two consecutive triangles that
+// share an edge, run in opposite directions, with equal corners there, make
+// the quadrangle that is drawn as exactly those two.
+void Importer::add(const DrawnPrimitive& p) {
+    const GltfMaterial* m = p.material >= 0 ? &file_.materials[std::size_t(p.material)] : nullptr;
+    const TimLine* t = m && m->image >= 0 && !p.texcoord.empty() ? &texture(m->image) : nullptr;
+    const bool faceNormal = p.normal.empty();
+    const char shade = faceNormal ? 'F' : 'G';
+    vertexOf_.assign(p.position.size(), -1);
+    normalOf_.assign(faceNormal ? 0 : p.position.size(), -1);
+
+    const std::size_t count = p.triangles.size() / 3;
+    auto triangle = [&](std::size_t k, std::array<Corner, 3>& c) {
+        for (std::size_t j = 0; j < 3; ++j) c[j] = corner(p, p.triangles[3 * k + j], m, t);
+    };
+    // Without normals of their own, a pair makes a quadrangle only where it
+    // is flat: the quadrangle shows one face normal.
+    auto front = [&](const std::array<Corner, 3>& c) {
+        auto at = [&](int k) {
+            const VectorData& v = vertices_.values[std::size_t(c[std::size_t(k)].vertex)];
+            return Direction{v.x, v.y, v.z};
+        };
+        return normalised(cross(at(1) - at(0), at(2) - at(0)));
+    };
+    std::array<Corner, 3> first, second;
+    for (std::size_t k = 0; k < count;) {
+        triangle(k, first);
+        bool paired = false;
+        if (!options_.triangles && k + 1 < count) {
+            triangle(k + 1, second);
+            // first = (p, s, r) from corner j on, second = (r, s, q) from corner i on.
+            for (int j = 0; j < 3 && !paired; ++j) {
+                const Corner &a = first[std::size_t(j)], &s = first[std::size_t((j + 1) % 3)], &r = first[std::size_t((j + 2) % 3)];
+                for (int i = 0; i < 3 && !paired; ++i) {
+                    if (!(second[std::size_t(i)] == r && second[std::size_t((i + 1) % 3)] == s)) continue;
+                    if (faceNormal) {
+                        const Vec3 n1 = front(first), n2 = front(second);
+                        const double along = double(n1.x) * n2.x + double(n1.y) * n2.y + double(n1.z) * n2.z;
+                        if (!(along >= 1 - 1e-9)) continue;
+                    }
+                    const Corner& q = second[std::size_t((i + 2) % 3)];
+                    const Corner quad[4] = {a, r, s, q};
+                    PolygonData polygon{1, {a.vertex, r.vertex, s.vertex, q.vertex}, {a.normal, r.normal, s.normal, q.normal}};
+                    add_polygon(polygon, quad, faceNormal, m, t, shade);
+                    paired = true;
+                }
+            }
+        }
+        if (paired) {
+            k += 2;
+            continue;
+        }
+        const Corner tri[3] = {first[0], first[2], first[1]};
+        PolygonData polygon{0, {tri[0].vertex, tri[1].vertex, tri[2].vertex, 0}, {tri[0].normal, tri[1].normal, tri[2].normal, 0}};
+        add_polygon(polygon, tri, faceNormal, m, t, shade);
+        ++k;
+    }
+}
+
+// Writes text through `out` in pieces of about a megabyte.
+class TextWriter {
+public:
+    explicit TextWriter(OutFile& out) : out_(out), text_(std::make_unique<char[]>(PIECE + TEXT_LINE_MAX)) {}
+    char* room() { return text_.get() + used_; }
+    void done(char* end) {
+        used_ = static_cast<std::size_t>(end - text_.get());
+        if (used_ >= PIECE) flush();
+    }
+    void put(std::string_view s) { done(std::copy(s.begin(), s.end(), room())); }
+    void flush() {
+        out_.put(std::string_view(text_.get(), used_));
+        used_ = 0;
+    }
+
+private:
+    static constexpr std::size_t PIECE = 1 << 20;
+    OutFile& out_;
+    std::unique_ptr<char[]> text_;
+    std::size_t used_ = 0;
+};
+
+void put_vectors(TextWriter& text, const std::vector<VectorData>& vectors) {
+    for (const VectorData& v : vectors) {
+        char* p = format_shortest(text.room(), v.x);
+        *p++ = ' ';
+        p = format_shortest(p, v.y);
+        *p++ = ' ';
+        p = format_shortest(p, v.z);
+        *p++ = '\n';
+        text.done(p);
+    }
+}
+
+void Importer::write(const std::string& rsdPath) {
+    const std::string ply = stem_ + ".ply", mat = stem_ + ".mat";
+    {
+        OutFile out(ply, out_.create(ply));
+        TextWriter text(out);
+        text.put("@PLY940102\n# vertices normals polygons\n");
+        char* p = format_int(text.room(), static_cast<long long>(vertices_.values.size()));
+        *p++ = ' ';
+        p = format_int(p, static_cast<long long>(normals_.values.size()));
+        *p++ = ' ';
+        p = format_int(p, static_cast<long long>(polygons_.size()));
+        *p++ = '\n';
+        text.done(p);
+        text.put("# vertices\n");
+        put_vectors(text, vertices_.values);
+        text.put("# normals\n");
+        put_vectors(text, normals_.values);
+        text.put("# polygons: flag (0 triangle, 1 quadrangle), four vertices, four normals\n");
+        for (const PolygonData& polygon : polygons_) text.done(writePLY2(text.room(), polygon));
+        text.flush();
+        out.close();
+    }
+    {
+        OutFile out(mat, out_.create(mat));
+        TextWriter text(out);
+        text.put("@MAT940801\n# material lines\n");
+        char* p = format_int(text.room(), static_cast<long long>(runs_.size()));
+        *p++ = '\n';
+        text.done(p);
+        text.put("# polygons flag shade type numbers\n");
+        for (MaterialRun& run : runs_) {
+            p = text.room();
+            if (run.first != run.last) {
+                p = format_int(p, run.first);
+                *p++ = '-';
+            }
+            run.material.polygon = run.last;
+            text.done(writeMAT2(p, run.material));
+        }
+        text.flush();
+        out.close();
+    }
+    OutFile out(rsdPath, out_.create(rsdPath));
+    out.put("@RSD940102\nPLY=" + ply + "\nMAT=" + mat + "\n");
+    out.put("NTEX=" + std::to_string(textures_.size()) + "\n");
+    for (std::size_t k = 0; k < textures_.size(); ++k) out.put("TEX[" + std::to_string(k) + "]=" + tim_name(int(k)) + "\n");
+    out.close();
+}
+
+}  // namespace
+
+void import_gltf(const std::string& path, const std::string& stemGiven, const ImportOptions& options) {
+    // Named as zorvel names its outputs: the stem up to the first '.' of its
+    // last path component, and an extension.
+    const std::string stem = stemGiven.substr(0, stem_length(stemGiven));
+    name_error(stemGiven);
+    if (stem.size() > STEM_MAX_LEN) file_error("File name is too long!", stemGiven);
+    GltfFile file(path);
+    OutputSet out;
+    Importer importer(file, stem, options, out);
+    file.draw(options.scale, [&](const DrawnPrimitive& p) { importer.add(p); });
+    if (importer.empty()) file_error("no triangle to import", path);
+    importer.write(stem + ".rsd");
+    out.commit();
+    if (file.pointsAndLines)
+        std::fprintf(stderr, "zorvel-model: note: %lld primitives of points or lines left out\n", file.pointsAndLines);
+    if (const std::string kinds = file.notRead(); !kinds.empty())
+        std::fprintf(stderr, "zorvel-model: note: %s left out\n", kinds.c_str());
+    if (importer.outside)
+        std::fprintf(stderr, "zorvel-model: note: %lld corners' texture coordinates outside 0 to 1 clamped to the image\n",
+                     importer.outside);
+}
