@@ -7,6 +7,10 @@
 //     away from the viewer), as TRIANGLES triangles
 //   node check_glb.js VALIDATOR_DIR normals FILE MESH X Y Z [MESH X Y Z]...
 //     every normal of each mesh named is the unit vector (X, Y, Z)
+//   node check_glb.js VALIDATOR_DIR same FILE OTHER
+//     both draw the same triangles: corners in the same order with the same
+//     position, normal, colour and texture coordinates, and the same
+//     material (flags, alpha mode, the texture's decoded pixels)
 'use strict';
 const fs = require('fs');
 const [validatorDir, mode, file, ...rest] = process.argv.slice(2);
@@ -34,13 +38,13 @@ function readGlb(path) {
   const bin = b.subarray(20 + jsonLength + 8);
   const element = (index, i) => {
     const a = gltf.accessors[index], v = gltf.bufferViews[a.bufferView];
-    const size = {SCALAR: 1, VEC3: 3, VEC4: 4}[a.type];
-    const bytes = {5126: 4, 5125: 4, 5121: 1}[a.componentType];
+    const size = {SCALAR: 1, VEC2: 2, VEC3: 3, VEC4: 4}[a.type];
+    const bytes = {5126: 4, 5125: 4, 5123: 2, 5121: 1}[a.componentType];
     const at = (v.byteOffset || 0) + (a.byteOffset || 0) + i * (v.byteStride || size * bytes);
-    const read = {5126: (o) => bin.readFloatLE(o), 5125: (o) => bin.readUInt32LE(o), 5121: (o) => bin[o]}[a.componentType];
+    const read = {5126: (o) => bin.readFloatLE(o), 5125: (o) => bin.readUInt32LE(o), 5123: (o) => bin.readUInt16LE(o), 5121: (o) => bin[o]}[a.componentType];
     return Array.from({length: size}, (_, k) => read(at + k * bytes));
   };
-  return {gltf, element};
+  return {gltf, element, bin};
 }
 
 function box(path, corners, triangles) {
@@ -93,7 +97,56 @@ function normals(path, expected) {
   console.log(`${path}: every normal as expected`);
 }
 
+// The RGBA pixels of an 8-bit RGBA PNG (as export writes them), unfiltered.
+function pngPixels(png) {
+  const zlib = require('zlib');
+  const width = png.readUInt32BE(16), height = png.readUInt32BE(20), row = 4 * width;
+  const idat = [];
+  for (let at = 8; at < png.length; at += 12 + png.readUInt32BE(at))
+    if (png.toString('latin1', at + 4, at + 8) === 'IDAT') idat.push(png.subarray(at + 8, at + 8 + png.readUInt32BE(at)));
+  const raw = zlib.inflateSync(Buffer.concat(idat)), out = Buffer.alloc(row * height);
+  for (let y = 0; y < height; y++) for (let x = 0; x < row; x++) {
+    const a = x >= 4 ? out[y * row + x - 4] : 0, b = y ? out[(y - 1) * row + x] : 0, c = x >= 4 && y ? out[(y - 1) * row + x - 4] : 0;
+    const p = a + b - c, pa = Math.abs(p - a), pb = Math.abs(p - b), pc = Math.abs(p - c);
+    const predict = [0, a, b, (a + b) >> 1, pa <= pb && pa <= pc ? a : pb <= pc ? b : c][raw[y * (row + 1)]];
+    out[y * row + x] = raw[y * (row + 1) + 1 + x] + predict;
+  }
+  return `${width}x${height}:${out.toString('base64')}`;
+}
+
+// Every triangle of the file as text, sorted.
+function triangles(path) {
+  const {gltf, element, bin} = readGlb(path);
+  const list = [];
+  for (const mesh of gltf.meshes || []) for (const p of mesh.primitives) {
+    const m = gltf.materials[p.material];
+    const texture = m.pbrMetallicRoughness.baseColorTexture;
+    let look = `${JSON.stringify(m.extensions || {})} ${!!m.doubleSided} ${m.alphaMode || 'OPAQUE'}`;
+    if (texture) {
+      const view = gltf.bufferViews[gltf.images[gltf.textures[texture.index].source].bufferView];
+      look += ' ' + pngPixels(bin.subarray(view.byteOffset || 0, (view.byteOffset || 0) + view.byteLength));
+    }
+    const a = p.attributes;
+    for (let t = 0; t < gltf.accessors[p.indices].count; t += 3) {
+      const corners = [0, 1, 2].map((k) => {
+        const i = element(p.indices, t + k)[0];
+        return [a.POSITION, a.NORMAL, a.COLOR_0, a.TEXCOORD_0].map((at) => at === undefined ? '-' : element(at, i).join(' ')).join(' / ');
+      });
+      list.push(`${corners.join(' | ')} | ${look}`);
+    }
+  }
+  return list.sort();
+}
+
+function same(path, other) {
+  const a = triangles(path), b = triangles(other);
+  const differing = a.findIndex((t, i) => t !== b[i]);
+  if (a.length !== b.length || differing >= 0) fail(`${a.length} and ${b.length} triangles; first differing:\n  ${a[differing]}\n  ${b[differing]}`);
+  console.log(`${path}: the same ${a.length} triangles as ${other}`);
+}
+
 if (mode === 'validate') validate([file, ...rest]);
 else if (mode === 'box') box(file, rest.slice(0, 6), rest[6]);
 else if (mode === 'normals') normals(file, rest);
+else if (mode === 'same') same(file, rest[0]);
 else fail(`unknown mode ${mode}`);
