@@ -12,8 +12,9 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <set>
-#include <sys/mman.h>
+#include <type_traits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,23 +49,43 @@ bool read_at(int fd, void* to, std::size_t size, off_t at) {
     return true;
 }
 
+// A binary file's chunk is given to tinygltf as the external file of
+// buffer 0, under a name no file can have (it holds a NUL byte), so that
+// its bytes are read straight into the buffer and held once.
+const std::string BINARY_CHUNK_URI = "%00binary-chunk";
+const std::string BINARY_CHUNK_NAME("\0binary-chunk", 13);
+
 // The files a .gltf names: regular files only (a name such as /dev/zero
 // would never end), each read once, so that memory stays within the
-// input's size however often a file is named.
+// input's size however often a file is named; and a binary file's chunk.
 struct NamedFiles {
     std::set<std::pair<dev_t, ino_t>> read;
     std::uint64_t bytes = 0;
+    int glb = -1;  // the binary file, its chunk's place and the length buffer 0 takes of it
+    off_t chunkAt = 0;
+    std::size_t chunkLength = 0;
 };
 
-bool file_exists(const std::string& path, void*) {
+bool is_binary_chunk(const std::string& path, const NamedFiles& files) {
+    const std::size_t slash = path.rfind('/');
+    return files.glb >= 0 && path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, BINARY_CHUNK_NAME) == 0;
+}
+
+bool file_exists(const std::string& path, void* state) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return is_binary_chunk(path, *static_cast<NamedFiles*>(state)) || (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode));
 }
 std::string expand_path(const std::string& path, void*) { return path; }
 bool write_file(std::string*, const std::string&, const std::vector<unsigned char>&, void*) { return false; }
 
 bool read_file(std::vector<unsigned char>* out, std::string* err, const std::string& path, void* state) {
     auto& files = *static_cast<NamedFiles*>(state);
+    if (is_binary_chunk(path, files)) {
+        const int glb = files.glb;
+        files.glb = -1;  // once
+        out->resize(files.chunkLength);
+        return read_at(glb, out->data(), out->size(), files.chunkAt);
+    }
     Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     struct stat st;
     const char* problem = nullptr;
@@ -90,8 +111,10 @@ bool keep_image(tinygltf::Image* image, const int, std::string*, std::string*, i
 
 // Checks what tinygltf would not: JSON nested deep enough to exhaust its
 // recursion, extensions that must be understood, and buffers without a URI
-// other than a binary file's first (each would take a copy of the chunk).
-void check_json(std::string_view text, bool binary, const std::string& path) {
+// other than a binary file's first. For a binary file whose buffer 0 has
+// none, gives the JSON again with that buffer naming the binary chunk, and
+// the length it takes of it; otherwise empty.
+std::string check_json(std::string_view text, bool binary, const std::string& path, std::size_t& chunkLength) {
     nlohmann::json doc;
     try {
         doc = nlohmann::json::parse(text.begin(), text.end(), [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
@@ -110,12 +133,19 @@ void check_json(std::string_view text, bool binary, const std::string& path) {
             if (name.is_string() && !UNDERSTOOD.count(name.get<std::string>()))
                 fail("extension " + name.get<std::string>() + " is required but not supported", path);
     const auto buffers = doc.find("buffers");
-    if (buffers != doc.end() && buffers->is_array())
-        for (std::size_t k = 0; k < buffers->size(); ++k) {
-            const auto& buffer = (*buffers)[k];
-            if ((!binary || k > 0) && buffer.is_object() && !buffer.contains("uri"))
-                fail("buffer " + std::to_string(k) + " has no uri", path);
-        }
+    if (buffers == doc.end() || !buffers->is_array()) return {};
+    for (std::size_t k = 0; k < buffers->size(); ++k) {
+        const auto& buffer = (*buffers)[k];
+        if ((!binary || k > 0) && buffer.is_object() && !buffer.contains("uri"))
+            fail("buffer " + std::to_string(k) + " has no uri", path);
+    }
+    auto& first = (*buffers)[0];
+    if (!binary || !first.is_object() || first.contains("uri")) return {};
+    const auto length = first.find("byteLength");
+    if (length == first.end() || !length->is_number_unsigned()) fail("buffer 0 has no byteLength", path);
+    chunkLength = length->get<std::size_t>();
+    first["uri"] = BINARY_CHUNK_URI;
+    return doc.dump();
 }
 
 std::string first_line(std::string text) {
@@ -130,11 +160,9 @@ std::string directory_of(const std::string& path) {
 }
 
 // A .glb file: its header and chunks checked here (tinygltf reads up to
-// eight bytes past a chunk that ends the file). tinygltf copies the binary
-// chunk into buffer 0; it is given untouched zero pages to copy, and the
-// chunk is then read from the file straight into the buffer, so that its
-// bytes are held once.
-void load_binary(int fd, std::uint64_t size, tinygltf::TinyGLTF& loader, tinygltf::Model& model,
+// eight bytes past a chunk that ends the file), and its JSON given to
+// tinygltf with buffer 0 naming the binary chunk.
+void load_binary(int fd, std::uint64_t size, tinygltf::TinyGLTF& loader, NamedFiles& named, tinygltf::Model& model,
                  const std::string& path) {
     unsigned char head[20];
     if (size < 20 || !read_at(fd, head, 20, 0)) fail("the glTF binary file is truncated", path);
@@ -142,34 +170,27 @@ void load_binary(int fd, std::uint64_t size, tinygltf::TinyGLTF& loader, tinyglt
     const std::uint64_t length = u32(head + 8), jsonLength = u32(head + 12);
     if (length > size || 20 + jsonLength > length) fail("the glTF binary file is truncated", path);
     if (u32(head + 16) != GLB_JSON || jsonLength == 0) fail("the glTF binary file's first chunk is not JSON", path);
-    std::uint64_t binLength = 0, total = 20 + jsonLength;
+    std::string json(jsonLength, '\0');
+    if (!read_at(fd, json.data(), jsonLength, 20)) fail("the glTF binary file is truncated", path);
+    std::uint64_t binLength = 0;
     unsigned char chunk[8];
-    if (total + 8 <= length && read_at(fd, chunk, 8, static_cast<off_t>(total)) && u32(chunk + 4) == GLB_BIN) {
+    if (20 + jsonLength + 8 <= length && read_at(fd, chunk, 8, off_t(20 + jsonLength)) && u32(chunk + 4) == GLB_BIN) {
         binLength = u32(chunk);
-        if (total + 8 + binLength > length) fail("the glTF binary file is truncated", path);
-        total += 8 + binLength;
+        if (20 + jsonLength + 8 + binLength > length) fail("the glTF binary file is truncated", path);
     }
-    void* mapping = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED) throw std::bad_alloc();
-    struct Unmap {
-        void* p;
-        std::size_t n;
-        ~Unmap() { munmap(p, n); }
-    } unmap{mapping, total};
-    auto* bytes = static_cast<unsigned char*>(mapping);
-    const std::uint64_t front = 20 + jsonLength + (binLength ? 8 : 0);
-    if (!read_at(fd, bytes, front, 0)) fail("the glTF binary file is truncated", path);
-    for (int shift = 0; shift < 32; shift += 8) bytes[8 + shift / 8] = static_cast<unsigned char>(total >> shift);
-    check_json({reinterpret_cast<const char*>(bytes + 20), jsonLength}, true, path);
-
+    std::size_t taken = 0;
+    std::string named_json = check_json(json, true, path, taken);
+    if (!named_json.empty()) {
+        if (taken > binLength) fail("buffer 0 is longer than the binary chunk", path);
+        named.glb = fd;
+        named.chunkAt = off_t(20 + jsonLength + 8);
+        named.chunkLength = taken;
+        json = std::move(named_json);
+    }
     std::string err, warn;
-    if (!loader.LoadBinaryFromMemory(&model, &err, &warn, bytes, static_cast<unsigned>(total), directory_of(path)))
+    if (json.size() > UINT32_MAX ||
+        !loader.LoadASCIIFromString(&model, &err, &warn, json.data(), static_cast<unsigned>(json.size()), directory_of(path)))
         fail(first_line(err), path);
-    if (binLength && !model.buffers.empty() && model.buffers[0].uri.empty()) {
-        std::vector<unsigned char>& data = model.buffers[0].data;
-        if (!read_at(fd, data.data(), data.size(), static_cast<off_t>(20 + jsonLength + 8)))
-            fail("the glTF binary file is truncated", path);
-    }
 }
 
 // Checked access to the elements of accessors.
@@ -199,8 +220,12 @@ public:
             const unsigned char* p = bytes(a.bufferView, a.byteOffset, count, std::size_t(size) * std::size_t(components),
                                            stride, index);
             out.resize(count * std::size_t(components));
-            for (std::size_t i = 0; i < count; ++i, p += stride)
-                convert(p, a.componentType, a.normalized, components, &out[i * std::size_t(components)]);
+            const std::size_t element = std::size_t(size) * std::size_t(components);
+            if (std::is_same_v<T, float> && a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT)
+                for (std::size_t i = 0; i < count; ++i, p += stride) std::memcpy(&out[i * std::size_t(components)], p, element);
+            else
+                for (std::size_t i = 0; i < count; ++i, p += stride)
+                    convert(p, a.componentType, a.normalized, components, &out[i * std::size_t(components)]);
         }
         if (a.sparse.isSparse) apply_sparse(a, index, components, size, out);
         return out;
@@ -393,11 +418,12 @@ GltfFile::GltfFile(const std::string& path) : path_(path), model_(std::make_uniq
     unsigned char magic[4] = {};
     try {
         if (size >= 4 && read_at(file.fd, magic, 4, 0) && u32(magic) == GLB_MAGIC) {
-            load_binary(file.fd, size, loader, *model_, path);
+            load_binary(file.fd, size, loader, named, *model_, path);
         } else {
             std::string text(size, '\0');
             if (!read_at(file.fd, text.data(), text.size(), 0)) fopen_error(false, path);
-            check_json(text, false, path);
+            std::size_t unused = 0;
+            check_json(text, false, path, unused);
             std::string err, warn;
             if (size > UINT32_MAX) fail("the file is too large for glTF", path);
             if (!loader.LoadASCIIFromString(model_.get(), &err, &warn, text.data(), static_cast<unsigned>(text.size()),
@@ -473,6 +499,14 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
 
         double det = 0;
         const std::array<double, 9> turn = normal_matrix(world, det);
+        // The node's primitives often share their vertex attributes: each
+        // accessor is read once for the node.
+        std::map<int, std::vector<float>> read;
+        auto floats = [&](int accessor, std::initializer_list<int> types, const std::string& what) -> const std::vector<float>& {
+            auto known = read.find(accessor);
+            if (known == read.end()) known = read.emplace(accessor, reader.read<float>(accessor, types, what.c_str())).first;
+            return known->second;
+        };
         for (const tinygltf::Primitive& p : m.meshes[std::size_t(node.mesh)].primitives) {
             morphTargets_ |= !p.targets.empty();
             if (p.mode >= TINYGLTF_MODE_POINTS && p.mode <= TINYGLTF_MODE_LINE_STRIP) {
@@ -488,7 +522,7 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
 
             DrawnPrimitive drawn;
             drawn.material = p.material;
-            const std::vector<float> local = reader.read<float>(position->second, {TINYGLTF_TYPE_VEC3}, "POSITION");
+            const std::vector<float>& local = floats(position->second, {TINYGLTF_TYPE_VEC3}, "POSITION");
             const std::size_t n = local.size() / 3;
             std::vector<std::uint32_t> order;
             if (p.indices >= 0) {
@@ -510,51 +544,46 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
             // A mirroring transform turns the fronts round.
             if (det < 0)
                 for (std::size_t t = 0; t < drawn.triangles.size(); t += 3) std::swap(drawn.triangles[t + 1], drawn.triangles[t + 2]);
+            drawn.vertices = n;
+            drawn.position = local.data();
+            drawn.world = world;
+            drawn.turn = turn;
+            drawn.scale = scale;
+            drawn.sharing = {index, position->second, -1};
 
-            // Positions and normals in these formats' axes: (x, -y, -z).
-            drawn.position.resize(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                const double x = local[3 * i], y = local[3 * i + 1], z = local[3 * i + 2];
-                drawn.position[i] = {float((world[0] * x + world[4] * y + world[8] * z + world[12]) * scale),
-                                     float(-(world[1] * x + world[5] * y + world[9] * z + world[13]) * scale),
-                                     float(-(world[2] * x + world[6] * y + world[10] * z + world[14]) * scale)};
-            }
-            auto same_count = [&](const char* what, std::size_t count) {
-                if (count != n) fail(std::string(what) + " has " + std::to_string(count) + " elements, POSITION " + std::to_string(n), path_);
+            auto attribute = [&](const std::string& name, std::initializer_list<int> types, int& size) -> const float* {
+                const auto found = p.attributes.find(name);
+                if (found == p.attributes.end()) return nullptr;
+                const std::vector<float>& values = floats(found->second, types, name);
+                const tinygltf::Accessor& a = m.accessors[std::size_t(found->second)];
+                size = tinygltf::GetNumComponentsInType(static_cast<std::uint32_t>(a.type));
+                if (a.count != n) fail(name + " has " + std::to_string(a.count) + " elements, POSITION " + std::to_string(n), path_);
+                return values.data();
             };
-            if (const auto normal = p.attributes.find("NORMAL"); normal != p.attributes.end()) {
-                const std::vector<float> given = reader.read<float>(normal->second, {TINYGLTF_TYPE_VEC3}, "NORMAL");
-                same_count("NORMAL", given.size() / 3);
-                drawn.normal.resize(n);
-                for (std::size_t i = 0; i < n; ++i) {
-                    const double x = given[3 * i], y = given[3 * i + 1], z = given[3 * i + 2];
-                    const Vec3 unit = normalised({turn[0] * x + turn[1] * y + turn[2] * z,
-                                                  -(turn[3] * x + turn[4] * y + turn[5] * z),
-                                                  -(turn[6] * x + turn[7] * y + turn[8] * z)});
-                    drawn.normal[i] = {unit.x, unit.y, unit.z};
-                }
-            }
-            if (const auto colour = p.attributes.find("COLOR_0"); colour != p.attributes.end()) {
-                const tinygltf::Accessor* a = std::size_t(colour->second) < m.accessors.size() ? &m.accessors[std::size_t(colour->second)] : nullptr;
-                const int components = a && a->type == TINYGLTF_TYPE_VEC4 ? 4 : 3;
-                const std::vector<float> given =
-                    reader.read<float>(colour->second, {TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4}, "COLOR_0");
-                same_count("COLOR_0", given.size() / std::size_t(components));
-                drawn.colour.resize(n);
-                for (std::size_t i = 0; i < n; ++i)
-                    std::copy_n(&given[i * std::size_t(components)], 3, drawn.colour[i].begin());
-            }
+            int size = 0;
+            drawn.normal = attribute("NORMAL", {TINYGLTF_TYPE_VEC3}, size);
+            if (drawn.normal) drawn.sharing[2] = p.attributes.at("NORMAL");
+            drawn.colour = attribute("COLOR_0", {TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4}, drawn.colourSize);
             const GltfMaterial* material = p.material >= 0 ? &materials[std::size_t(p.material)] : nullptr;
-            const std::string set = material ? "TEXCOORD_" + std::to_string(material->texCoord) : "";
-            if (const auto st = p.attributes.find(set); material && material->image >= 0 && st != p.attributes.end()) {
-                const std::vector<float> given = reader.read<float>(st->second, {TINYGLTF_TYPE_VEC2}, set.c_str());
-                same_count(set.c_str(), given.size() / 2);
-                drawn.texcoord.resize(n);
-                for (std::size_t i = 0; i < n; ++i) drawn.texcoord[i] = {given[2 * i], given[2 * i + 1]};
-            }
+            if (material && material->image >= 0)
+                drawn.texcoord = attribute("TEXCOORD_" + std::to_string(material->texCoord), {TINYGLTF_TYPE_VEC2}, size);
             visit(drawn);
         }
     }
+}
+
+VectorData DrawnPrimitive::vertex(std::size_t i) const {
+    const double x = position[3 * i], y = position[3 * i + 1], z = position[3 * i + 2];
+    const std::array<double, 16>& w = world;
+    return {float((w[0] * x + w[4] * y + w[8] * z + w[12]) * scale), float(-(w[1] * x + w[5] * y + w[9] * z + w[13]) * scale),
+            float(-(w[2] * x + w[6] * y + w[10] * z + w[14]) * scale)};
+}
+
+VectorData DrawnPrimitive::normal_at(std::size_t i) const {
+    const double x = normal[3 * i], y = normal[3 * i + 1], z = normal[3 * i + 2];
+    const std::array<double, 9>& t = turn;
+    const Vec3 unit = normalised({t[0] * x + t[1] * y + t[2] * z, -(t[3] * x + t[4] * y + t[5] * z), -(t[6] * x + t[7] * y + t[8] * z)});
+    return {unit.x, unit.y, unit.z};
 }
 
 std::string GltfFile::notRead() const {

@@ -25,14 +25,28 @@ struct GltfMaterial {
 };
 
 // The triangles of one primitive as one node draws it. Vertex attributes
-// are given for every vertex of the primitive, used or not.
+// are the accessors' numbers as read; a vertex is transformed when asked
+// for, so that a primitive using a few vertices of a large accessor costs
+// only those.
 struct DrawnPrimitive {
-    int material = -1;                  // index in GltfFile::materials, or -1
-    std::vector<VectorData> position;   // after the node's transforms, in these formats' axes, scaled
-    std::vector<VectorData> normal;     // likewise, unit length; empty without NORMAL
-    std::vector<std::array<float, 3>> colour;  // COLOR_0 red, green, blue; empty without it
-    std::vector<std::array<float, 2>> texcoord;  // the material's set; empty when untextured
+    int material = -1;                   // index in GltfFile::materials, or -1
+    std::size_t vertices = 0;            // the number of elements of each attribute
+    const float* position = nullptr;     // x y z of each vertex in the mesh's own space
+    const float* normal = nullptr;       // likewise, or null without NORMAL
+    const float* colour = nullptr;       // COLOR_0, `colourSize` numbers a vertex, or null
+    int colourSize = 3;
+    const float* texcoord = nullptr;     // s t of the material's set, or null when untextured
     std::vector<std::uint32_t> triangles;  // three vertices each, counter-clockwise seen from the front in glTF
+    // Primitives with equal `sharing` have the same positions and normals.
+    std::array<int, 3> sharing{};
+    std::array<double, 16> world{};      // the node's transform, column-major
+    std::array<double, 9> turn{};        // its normal matrix, row-major
+    double scale = 1;
+
+    // Vertex i after the node's transforms, in these formats' axes, scaled.
+    VectorData vertex(std::size_t i) const;
+    // Its normal turned likewise, unit length (zero for a zero normal).
+    VectorData normal_at(std::size_t i) const;
 };
 
 struct RgbaImage {

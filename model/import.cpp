@@ -7,7 +7,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -15,7 +17,9 @@ constexpr std::size_t TEXT_LINE_MAX = 3 * (FORMAT_MAX + 1);  // the longest vert
 
 // Finds or adds a vector: equal vectors share one number (0 and -0 are
 // equal; a not-a-number only shares with the same bits). Open addressing
-// over the numbers plus one (0: free), grown at half full.
+// over the numbers plus one (0: free), grown at half full. The vectors are
+// kept in blocks, so that the table grows without being copied: a copy
+// would hold it twice at once.
 class VectorTable {
 public:
     int find_or_add(VectorData v) {
@@ -31,14 +35,18 @@ public:
             if (std::memcmp(&values[slots_[i] - 1], &v, sizeof v) == 0) return static_cast<int>(slots_[i] - 1);
         }
     }
-    std::vector<VectorData> values;
+    std::deque<VectorData> values;
 
 private:
+    // Every bit of the three floats reaches the low bits, which pick the
+    // slot: coordinates often differ only in their high bits.
     static std::uint64_t hash(const VectorData& v) {
         std::uint32_t w[3];
         std::memcpy(w, &v, sizeof w);
-        std::uint64_t h = (std::uint64_t(w[0]) << 32 | w[1]) * 0x9E3779B97F4A7C15u ^ w[2] * 0xC2B2AE3D27D4EB4Fu;
-        return h ^ h >> 29;
+        std::uint64_t h = (std::uint64_t(w[0]) << 32 | w[1]) ^ std::uint64_t(w[2]) * 0x9E3779B97F4A7C15u;
+        h = (h ^ h >> 33) * 0xFF51AFD7ED558CCDu;
+        h = (h ^ h >> 33) * 0xC4CEB9FE1A85EC53u;
+        return h ^ h >> 33;
     }
     void grow() {
         std::vector<std::uint32_t> slots(std::max<std::size_t>(1024, 2 * slots_.size()), 0);
@@ -85,14 +93,42 @@ struct TimLine {
     int line, width, height;
 };
 
+// Text written through an output file in pieces of about a megabyte.
+class TextWriter {
+public:
+    explicit TextWriter(OutFile& out) : out_(out), text_(std::make_unique<char[]>(PIECE + TEXT_LINE_MAX)) {}
+    char* room() { return text_.get() + used_; }
+    void done(char* end) {
+        used_ = static_cast<std::size_t>(end - text_.get());
+        if (used_ >= PIECE) flush();
+    }
+    void put(std::string_view s) { done(std::copy(s.begin(), s.end(), room())); }
+    void flush() {
+        out_.put(std::string_view(text_.get(), used_));
+        used_ = 0;
+    }
+
+private:
+    static constexpr std::size_t PIECE = 1 << 20;
+    OutFile& out_;
+    std::unique_ptr<char[]> text_;
+    std::size_t used_ = 0;
+};
+
+// Polygon and material lines are written as they are made, to scratch
+// files, and copied into the PLY and MAT files after their counts and the
+// vertices: only the vertex and normal tables are held.
 class Importer {
 public:
     Importer(GltfFile& file, const std::string& stem, const ImportOptions& options, OutputSet& out)
-        : file_(file), stem_(stem), options_(options), out_(out) {}
+        : file_(file), stem_(stem), ply_(stem + ".ply"), mat_(stem + ".mat"), options_(options), out_(out),
+          polygonScratch_(out.scratch(ply_)), materialScratch_(out.scratch(mat_)),
+          polygonFile_(ply_, polygonScratch_), materialFile_(mat_, materialScratch_),
+          polygonText_(polygonFile_), materialText_(materialFile_) {}
 
     void add(const DrawnPrimitive& p);
     void write(const std::string& rsd);
-    bool empty() const { return polygons_.empty(); }
+    bool empty() const { return polygons_ == 0; }
     long long outside = 0;  // corners whose texture coordinates were clamped
 
 private:
@@ -100,17 +136,25 @@ private:
     Corner corner(const DrawnPrimitive& p, std::uint32_t i, const GltfMaterial* m, const TimLine* t);
     void add_polygon(PolygonData polygon, const Corner* corners, bool faceNormal, const GltfMaterial* m,
                      const TimLine* t, char shade);
+    void end_run();
     std::string tim_name(int line) const { return stem_ + "-" + std::to_string(line) + ".tim"; }
 
     GltfFile& file_;
-    const std::string& stem_;
+    const std::string stem_, ply_, mat_;
     const ImportOptions& options_;
     OutputSet& out_;
+    const std::string polygonScratch_, materialScratch_;
+    OutFile polygonFile_, materialFile_;
+    TextWriter polygonText_, materialText_;
     VectorTable vertices_, normals_;
-    std::vector<PolygonData> polygons_;
-    std::vector<MaterialRun> runs_;
+    long long polygons_ = 0, runs_ = 0;
+    std::optional<MaterialRun> run_;   // the material line being extended
     std::map<int, TimLine> textures_;  // by glTF image
-    std::vector<int> vertexOf_, normalOf_;  // of the primitive's vertices, -1 until used
+    // The numbers of the vertices and normals that primitives sharing
+    // theirs have used so far, -1 where none yet.
+    std::array<int, 3> sharing_{-1, -1, -1};
+    std::vector<int> vertexOf_, normalOf_;
+    std::vector<VectorData> faceCorners_ = std::vector<VectorData>(4);  // a polygon's corners, for its face normal
 };
 
 // The image's TIM file, written (under its temporary name) at its first use.
@@ -132,10 +176,10 @@ const TimLine& Importer::texture(int image) {
 // its colour as the material type wants it and its texel.
 Corner Importer::corner(const DrawnPrimitive& p, std::uint32_t i, const GltfMaterial* m, const TimLine* t) {
     Corner c;
-    if (vertexOf_[i] < 0) vertexOf_[i] = vertices_.find_or_add(p.position[i]);
+    if (vertexOf_[i] < 0) vertexOf_[i] = vertices_.find_or_add(p.vertex(i));
     c.vertex = vertexOf_[i];
-    if (!p.normal.empty()) {
-        if (normalOf_[i] < 0) normalOf_[i] = normals_.find_or_add(p.normal[i]);
+    if (p.normal) {
+        if (normalOf_[i] < 0) normalOf_[i] = normals_.find_or_add(p.normal_at(i));
         c.normal = normalOf_[i];
     }
     if (!m) {
@@ -143,13 +187,13 @@ Corner Importer::corner(const DrawnPrimitive& p, std::uint32_t i, const GltfMate
         return c;
     }
     for (std::size_t k = 0; k < 3; ++k) {
-        const double value = m->factor[k] * (p.colour.empty() ? 1.0 : double(p.colour[i][k]));
+        const double value = m->factor[k] * (p.colour ? double(p.colour[std::size_t(p.colourSize) * i + k]) : 1.0);
         // Textured: the inverse of modulation with 128 as neutral.
         const double scaled = std::round((t ? 128.0 : 255.0) * value);
         c.colour[k] = scaled > 255 ? 255 : scaled > 0 ? int(scaled) : 0;
     }
     if (t) {
-        const float s = p.texcoord[i][0], r = p.texcoord[i][1];
+        const float s = p.texcoord[2 * i], r = p.texcoord[2 * i + 1];
         c.outside = !(s >= 0 && s <= 1 && r >= 0 && r <= 1);
         auto texel = [](float coordinate, int size) {
             const double at = std::round(double(coordinate) * size);
@@ -165,15 +209,16 @@ void Importer::add_polygon(PolygonData polygon, const Corner* corners, bool face
                            const TimLine* t, char shade) {
     const int count = corner_count(polygon);
     if (faceNormal) {
-        const Vec3 n = face_normal(polygon, vertices_.values);
+        std::vector<VectorData>& corners = faceCorners_;
+        PolygonData own = polygon;
+        for (int k = 0; k < count; ++k) corners[std::size_t(k)] = vertices_.values[std::size_t(polygon.vtx[k])], own.vtx[k] = k;
+        const Vec3 n = face_normal(own, corners);
         const int number = normals_.find_or_add({n.x, -n.y, -n.z});
         for (int& k : polygon.nrm) k = number;
-    } else if (count == 3) {
-        polygon.nrm[3] = 0;
     }
-    if (polygons_.size() >= INT32_MAX) file_error("The model is too large for a PLY file!", "");
-    const int number = static_cast<int>(polygons_.size());
-    polygons_.push_back(polygon);
+    if (polygons_ >= INT32_MAX) file_error("The model is too large for a PLY file!", ply_);
+    const int number = static_cast<int>(polygons_++);
+    polygonText_.done(writePLY2(polygonText_.room(), polygon));
 
     MaterialData material{};
     material.flag = m ? int(m->unlit) | int(m->doubleSided) << 1 | int(m->blend) << 2 : 0;
@@ -192,10 +237,27 @@ void Importer::add_polygon(PolygonData polygon, const Corner* corners, bool face
     } else {
         material.type = allEqual ? 'C' : 'G';
     }
-    if (!runs_.empty() && runs_.back().last + 1 == number && same_material(runs_.back().material, material))
-        runs_.back().last = number;
-    else
-        runs_.push_back({number, number, material});
+    if (run_ && run_->last + 1 == number && same_material(run_->material, material)) {
+        run_->last = number;
+        return;
+    }
+    end_run();
+    run_ = MaterialRun{number, number, material};
+}
+
+// The material line of the run made so far: "first-last" or "first", then
+// its fields.
+void Importer::end_run() {
+    if (!run_) return;
+    char* p = materialText_.room();
+    if (run_->first != run_->last) {
+        p = format_int(p, run_->first);
+        *p++ = '-';
+    }
+    run_->material.polygon = run_->last;
+    materialText_.done(writeMAT2(p, run_->material));
+    ++runs_;
+    run_.reset();
 }
 
 // Triangles in these formats' terms: glTF's (a, b, c) is the polygon
@@ -204,11 +266,14 @@ void Importer::add_polygon(PolygonData polygon, const Corner* corners, bool face
 // the quadrangle that is drawn as exactly those two.
 void Importer::add(const DrawnPrimitive& p) {
     const GltfMaterial* m = p.material >= 0 ? &file_.materials[std::size_t(p.material)] : nullptr;
-    const TimLine* t = m && m->image >= 0 && !p.texcoord.empty() ? &texture(m->image) : nullptr;
-    const bool faceNormal = p.normal.empty();
+    const TimLine* t = m && m->image >= 0 && p.texcoord ? &texture(m->image) : nullptr;
+    const bool faceNormal = !p.normal;
     const char shade = faceNormal ? 'F' : 'G';
-    vertexOf_.assign(p.position.size(), -1);
-    normalOf_.assign(faceNormal ? 0 : p.position.size(), -1);
+    if (p.sharing != sharing_) {
+        sharing_ = p.sharing;
+        vertexOf_.assign(p.vertices, -1);
+        normalOf_.assign(faceNormal ? 0 : p.vertices, -1);
+    }
 
     const std::size_t count = p.triangles.size() / 3;
     auto triangle = [&](std::size_t k, std::array<Corner, 3>& c) {
@@ -224,8 +289,10 @@ void Importer::add(const DrawnPrimitive& p) {
         return normalised(cross(at(1) - at(0), at(2) - at(0)));
     };
     std::array<Corner, 3> first, second;
+    bool known = false;  // `first` is triangle k already
     for (std::size_t k = 0; k < count;) {
-        triangle(k, first);
+        if (!known) triangle(k, first);
+        known = false;
         bool paired = false;
         if (!options_.triangles && k + 1 < count) {
             triangle(k + 1, second);
@@ -255,32 +322,11 @@ void Importer::add(const DrawnPrimitive& p) {
         PolygonData polygon{0, {tri[0].vertex, tri[1].vertex, tri[2].vertex, 0}, {tri[0].normal, tri[1].normal, tri[2].normal, 0}};
         add_polygon(polygon, tri, faceNormal, m, t, shade);
         ++k;
+        if (k < count && !options_.triangles) first = second, known = true;
     }
 }
 
-// Writes text through `out` in pieces of about a megabyte.
-class TextWriter {
-public:
-    explicit TextWriter(OutFile& out) : out_(out), text_(std::make_unique<char[]>(PIECE + TEXT_LINE_MAX)) {}
-    char* room() { return text_.get() + used_; }
-    void done(char* end) {
-        used_ = static_cast<std::size_t>(end - text_.get());
-        if (used_ >= PIECE) flush();
-    }
-    void put(std::string_view s) { done(std::copy(s.begin(), s.end(), room())); }
-    void flush() {
-        out_.put(std::string_view(text_.get(), used_));
-        used_ = 0;
-    }
-
-private:
-    static constexpr std::size_t PIECE = 1 << 20;
-    OutFile& out_;
-    std::unique_ptr<char[]> text_;
-    std::size_t used_ = 0;
-};
-
-void put_vectors(TextWriter& text, const std::vector<VectorData>& vectors) {
+void put_vectors(TextWriter& text, const std::deque<VectorData>& vectors) {
     for (const VectorData& v : vectors) {
         char* p = format_shortest(text.room(), v.x);
         *p++ = ' ';
@@ -292,17 +338,30 @@ void put_vectors(TextWriter& text, const std::vector<VectorData>& vectors) {
     }
 }
 
-void Importer::write(const std::string& rsdPath) {
-    const std::string ply = stem_ + ".ply", mat = stem_ + ".mat";
+// Appends the scratch file `from` (closed) to `out`, a megabyte at a time.
+void append_scratch(OutFile& out, const std::string& from, const std::string& name) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(from.c_str(), "rb"), std::fclose);
+    if (!in) write_error(name);
+    std::vector<char> piece(1 << 20);
+    for (std::size_t n; (n = std::fread(piece.data(), 1, piece.size(), in.get())) > 0;) out.put({piece.data(), n});
+    if (std::ferror(in.get())) write_error(name);
+}
+
+void Importer::write(const std::string& rsd) {
+    end_run();
+    polygonText_.flush();
+    polygonFile_.close();
+    materialText_.flush();
+    materialFile_.close();
     {
-        OutFile out(ply, out_.create(ply));
+        OutFile out(ply_, out_.create(ply_));
         TextWriter text(out);
         text.put("@PLY940102\n# vertices normals polygons\n");
         char* p = format_int(text.room(), static_cast<long long>(vertices_.values.size()));
         *p++ = ' ';
         p = format_int(p, static_cast<long long>(normals_.values.size()));
         *p++ = ' ';
-        p = format_int(p, static_cast<long long>(polygons_.size()));
+        p = format_int(p, polygons_);
         *p++ = '\n';
         text.done(p);
         text.put("# vertices\n");
@@ -310,32 +369,24 @@ void Importer::write(const std::string& rsdPath) {
         text.put("# normals\n");
         put_vectors(text, normals_.values);
         text.put("# polygons: flag (0 triangle, 1 quadrangle), four vertices, four normals\n");
-        for (const PolygonData& polygon : polygons_) text.done(writePLY2(text.room(), polygon));
         text.flush();
+        append_scratch(out, polygonScratch_, ply_);
         out.close();
     }
     {
-        OutFile out(mat, out_.create(mat));
+        OutFile out(mat_, out_.create(mat_));
         TextWriter text(out);
         text.put("@MAT940801\n# material lines\n");
-        char* p = format_int(text.room(), static_cast<long long>(runs_.size()));
+        char* p = format_int(text.room(), runs_);
         *p++ = '\n';
         text.done(p);
         text.put("# polygons flag shade type numbers\n");
-        for (MaterialRun& run : runs_) {
-            p = text.room();
-            if (run.first != run.last) {
-                p = format_int(p, run.first);
-                *p++ = '-';
-            }
-            run.material.polygon = run.last;
-            text.done(writeMAT2(p, run.material));
-        }
         text.flush();
+        append_scratch(out, materialScratch_, mat_);
         out.close();
     }
-    OutFile out(rsdPath, out_.create(rsdPath));
-    out.put("@RSD940102\nPLY=" + ply + "\nMAT=" + mat + "\n");
+    OutFile out(rsd, out_.create(rsd));
+    out.put("@RSD940102\nPLY=" + ply_ + "\nMAT=" + mat_ + "\n");
     out.put("NTEX=" + std::to_string(textures_.size()) + "\n");
     for (std::size_t k = 0; k < textures_.size(); ++k) out.put("TEX[" + std::to_string(k) + "]=" + tim_name(int(k)) + "\n");
     out.close();

@@ -85,11 +85,14 @@ public:
 
     // The temporary file that stands for `path` until commit(), made empty.
     std::string create(const std::string& path);
+    // A temporary file beside `path` for text that goes into it later,
+    // removed by commit() (and on failure).
+    std::string scratch(const std::string& path);
     void commit();
 
 private:
     struct Pending {
-        std::string path, temporary;
+        std::string path, temporary;  // no path: a scratch file
     };
     std::vector<Pending> files_;
 };

@@ -10,6 +10,12 @@ OutputSet::~OutputSet() {
     for (const Pending& file : files_) std::remove(file.temporary.c_str());
 }
 
+std::string OutputSet::scratch(const std::string& path) {
+    std::string temporary = create(path);
+    files_.back().path.clear();
+    return temporary;
+}
+
 std::string OutputSet::create(const std::string& path) {
     Pending file{path, path + ".tmp-XXXXXX"};
     const int fd = mkstemp(file.temporary.data());
@@ -26,7 +32,8 @@ std::string OutputSet::create(const std::string& path) {
 void OutputSet::commit() {
     while (!files_.empty()) {
         const Pending& file = files_.front();
-        if (std::rename(file.temporary.c_str(), file.path.c_str()) != 0) write_error(file.path);
+        if (file.path.empty()) std::remove(file.temporary.c_str());
+        else if (std::rename(file.temporary.c_str(), file.path.c_str()) != 0) write_error(file.path);
         files_.erase(files_.begin());
     }
 }
