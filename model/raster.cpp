@@ -30,14 +30,15 @@ bool draw_texel(const TexturedTriangle& t, std::int64_t w0, std::int64_t w1, std
     // that what is the same at every corner stays exactly that.
     const float sum = float(w0 + w1 + w2);
     const float b1 = float(w2) / sum, b2 = float(w0) / sum;
-    auto mix = [&](const float* k) { return k[0] + b1 * (k[1] - k[0]) + b2 * (k[2] - k[0]); };
-    const std::uint8_t* texel = t.image->texel(mix(t.u), mix(t.v));
+    auto mix = [&](float k0, float k1, float k2) { return k0 + b1 * (k1 - k0) + b2 * (k2 - k0); };
+    const std::uint8_t* texel = t.image->texel(mix(t.u[0], t.u[1], t.u[2]), mix(t.v[0], t.v[1], t.v[2]));
     if (texel[3] == 0) return false;
-    const float light = mix(t.light);
-    auto shown = [&](int c) {
-        return channel(static_cast<int>(modulated(texel[c], mix(t.colour[c])) * light + 0.5f));
+    const float light = mix(t.light[0], t.light[1], t.light[2]);
+    auto shown = [&](int i, unsigned char Rgb::*c) {
+        const float colour = mix(t.colour[0].*c, t.colour[1].*c, t.colour[2].*c);
+        return channel(static_cast<int>(modulated(texel[i], colour) * light + 0.5f));
     };
-    band.put(at, {shown(0), shown(1), shown(2)});
+    band.put(at, {shown(0, &Rgb::r), shown(1, &Rgb::g), shown(2, &Rgb::b)});
     return true;
 }
 

@@ -37,10 +37,9 @@ struct Triangle {
 // the texels (128 neutral), and the light's factor.
 struct TexturedTriangle {
     std::uint32_t triangle;  // its place among the Drawing's triangles
+    Rgb colour[3];
     const TimImage* image;
-    float u[3], v[3];
-    float colour[3][3];  // [channel][corner]
-    float light[3];
+    float u[3], v[3], light[3];
 };
 
 inline std::int64_t cross(const Corner& o, const Corner& a, const Corner& b) {

@@ -190,8 +190,7 @@ private:
             if (image) {
                 // The texels are modulated per pixel, and only then lit.
                 texture.u[c] = corner.u, texture.v[c] = corner.v, texture.light[c] = light;
-                texture.colour[0][c] = corner.base.r, texture.colour[1][c] = corner.base.g;
-                texture.colour[2][c] = corner.base.b;
+                texture.colour[c] = corner.base;
                 continue;
             }
             auto scaled = [&](unsigned char v) { return channel(static_cast<int>(v * light + 0.5f)); };
@@ -276,6 +275,11 @@ std::vector<std::string> make_png(const Scene& scene, const RenderOptions& optio
     const Painter painter(scene, options, frame, view);
     std::vector<std::vector<TexturedTriangle>> textured(pieces.size());
     run_pieces(spare_threads(), pieces.size(), [&](std::size_t k) { painter.prepare(pieces[k], drawing, textured[k]); });
+    // Each piece's textured triangles are freed once copied; the room
+    // reserved takes memory only as it is filled, so none is held twice.
+    std::size_t texturedCount = 0;
+    for (const std::vector<TexturedTriangle>& some : textured) texturedCount += some.size();
+    drawing.textured.reserve(texturedCount);
     for (std::vector<TexturedTriangle>& some : textured) {
         drawing.textured.insert(drawing.textured.end(), some.begin(), some.end());
         std::vector<TexturedTriangle>().swap(some);
