@@ -8,49 +8,37 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
-#include <vector>
 
 namespace {
 
 using Pixels = std::vector<std::uint8_t>;
 
-// A pixel as a 16-bit colour shows it, by the rules alone: each channel to
-// round(c * 31 / 255) and back by (c << 3) | (c >> 2); alpha below 128 is
-// transparent (all 0), any other colour opaque, black too.
-Pixels as_sixteen_bits(const std::uint8_t* in) {
-    if (in[3] < 128) return Pixels(4, 0);
-    Pixels out(4, 255);
-    for (int k = 0; k < 3; ++k) {
-        const long five = std::lround(in[k] * 31.0 / 255.0);
-        out[std::size_t(k)] = std::uint8_t(five << 3 | five >> 2);
-    }
-    return out;
-}
+std::uint8_t widened(long five) { return std::uint8_t(five << 3 | five >> 2); }
 
-// Encodes and decodes; every pixel comes back as a 16-bit colour, and the
-// columns beyond `width` are transparent padding.
+// Encodes and decodes; each pixel must come back as the rules alone make
+// it: a channel c as round(c * 31 / 255) widened by (c << 3) | (c >> 2),
+// alpha below 128 transparent (all 0), any other colour opaque, black too;
+// the columns beyond `width` transparent padding.
 TimImage round_trip(const Pixels& rgba, int width, int height) {
     TimImage image = decode_tim(encode_tim(rgba, width, height, "t.tim"), "t.tim");
     EXPECT_EQ(image.height, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < image.width; ++x) {
+            const std::uint8_t* in = x < width ? &rgba[4 * std::size_t(y * width + x)] : nullptr;
+            Pixels want(4, 0);
+            for (int k = 0; k < 4 && in && in[3] >= 128; ++k)
+                want[std::size_t(k)] = k == 3 ? 255 : widened(std::lround(in[k] * 31.0 / 255));
             const std::uint8_t* out = &image.rgba[4 * std::size_t(y * image.width + x)];
-            const Pixels want = x < width ? as_sixteen_bits(&rgba[4 * std::size_t(y * width + x)]) : Pixels(4, 0);
             EXPECT_EQ(Pixels(out, out + 4), want) << "pixel " << x << " " << y;
         }
     return image;
 }
 
-// An image of `colours` opaque colours that stay distinct as 16-bit ones
-// (5-bit values widened as the reader widens them), repeated.
+// `pixels` opaque pixels of `colours` colours that stay distinct in 16 bits.
 Pixels distinct(int colours, int pixels) {
-    auto byte = [](int five) { return std::uint8_t(five << 3 | five >> 2); };
     Pixels rgba;
-    for (int i = 0; i < pixels; ++i) {
-        const int c = i % colours;
-        rgba.insert(rgba.end(), {byte(c % 32), byte(c / 32 % 32), byte(7), 255});
-    }
+    for (int i = 0; i < pixels; ++i)
+        rgba.insert(rgba.end(), {widened(i % colours % 32), widened(i % colours / 32), 56, 255});
     return rgba;
 }
 
@@ -59,26 +47,20 @@ TEST(EncodeTim, SmallestModeThatHoldsTheColoursAndPaddingToWholeWords) {
     EXPECT_EQ(round_trip(distinct(17, 20), 4, 5).bits, 8);
     EXPECT_EQ(round_trip(distinct(256, 256), 16, 16).bits, 8);
     EXPECT_EQ(round_trip(distinct(257, 272), 16, 17).bits, 16);
-    const TimImage padded = round_trip(distinct(2, 15), 5, 3);
-    EXPECT_EQ(padded.bits, 4);
-    EXPECT_EQ(padded.width, 8);
-    // The padding's transparent colour counts among the colours.
-    const TimImage full = round_trip(distinct(16, 20), 5, 4);
-    EXPECT_EQ(full.bits, 8);
-    EXPECT_EQ(full.width, 6);
     EXPECT_EQ(round_trip(distinct(300, 300), 3, 100).width, 3);
+    EXPECT_EQ(round_trip(distinct(2, 15), 5, 3).width, 8);
+    // The padding's transparent colour counts among the 16 of 4 bits.
+    const TimImage padded = round_trip(distinct(16, 20), 5, 4);
+    EXPECT_EQ(padded.bits, 8);
+    EXPECT_EQ(padded.width, 6);
 }
 
-TEST(EncodeTim, ColoursAsSixteenBitsGiveThem) {
-    // Every channel value, the alpha threshold, and dark colours that round
-    // to 0 but stay opaque.
+TEST(EncodeTim, EveryChannelValueAlphaThresholdAndOpaqueBlack) {
     Pixels rgba;
-    for (int c = 0; c < 256; ++c)
-        rgba.insert(rgba.end(), {std::uint8_t(c), std::uint8_t(c / 3), std::uint8_t(255 - c), 255});
-    for (int a : {0, 127, 128, 255})
-        for (int c : {0, 4, 5}) rgba.insert(rgba.end(), {std::uint8_t(c), std::uint8_t(c), std::uint8_t(c), std::uint8_t(a)});
-    const int width = static_cast<int>(rgba.size() / 4);
-    EXPECT_EQ(round_trip(rgba, width, 1).width, width);
+    for (int c = 0; c < 256; ++c) rgba.insert(rgba.end(), {std::uint8_t(c), std::uint8_t(c / 3), std::uint8_t(255 - c), 255});
+    for (std::uint8_t a : {0, 127, 128, 255})
+        for (std::uint8_t c : {0, 4, 5}) rgba.insert(rgba.end(), {c, c, c, a});
+    round_trip(rgba, int(rgba.size() / 4), 1);
 }
 
 TEST(EncodeTim, ImagesTooLargeForTheFormatAreReported) {
