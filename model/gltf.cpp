@@ -352,14 +352,14 @@ std::vector<std::string> make_glb(const Scene& scene, long long& leftOut) {
         // Each image that a material shows, once, in order of first use: a
         // PNG image in the binary chunk, with a texture and a sampler of its own.
         Json materials = Json::array(), textures = Json::array(), images = Json::array(), samplers = Json::array();
-        std::map<int, int> textureOf;
+        std::map<int, int> textureNumber;  // the glTF texture of each image shown
         for (const Look& look : looks) {
             if (look.image < 0) {
                 materials.push_back(material_json(look, -1, nullptr));
                 continue;
             }
             const Texture& texture = scene.textures[static_cast<std::size_t>(look.image)];
-            auto [at, added] = textureOf.try_emplace(look.image, static_cast<int>(textures.size()));
+            auto [at, added] = textureNumber.try_emplace(look.image, static_cast<int>(textures.size()));
             if (added) {
                 textures.push_back({{"sampler", at->second}, {"source", at->second}});
                 images.push_back(image_json(texture, out));
