@@ -2,19 +2,19 @@
 # Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) in build-fuzz/
 # and runs each for SECONDS seconds (default 60), two at a time:
 #
-#   bash fuzz/run.sh [SECONDS] [TARGET...]     TARGET: run rsd ply mat model import (default all)
+#   bash fuzz/run.sh [SECONDS] [TARGET...]     TARGET: run rsd ply mat model tim import (default all)
 #
-# Seeds are made from tests/cases; what the fuzzer finds new is kept in
-# fuzz/corpus-work/TARGET (not in git) and used again by the next run. A
-# crash, leak, timeout or sanitizer report stops that target, leaves the
-# input in fuzz/corpus-work/artifacts/ and makes the script fail.
+# Seeds are made from the test cases and examples/; what the fuzzer finds
+# new is kept in fuzz/corpus-work/TARGET (not in git) and used again by the
+# next run. A crash, leak, timeout or sanitizer report stops that target,
+# leaves the input in fuzz/corpus-work/artifacts/ and makes the script fail.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(run rsd ply mat model import)
+[ ${#targets[@]} -gt 0 ] || targets=(run rsd ply mat model tim import)
 jobs=${FUZZ_JOBS:-2}
 
 build=$root/build-fuzz

@@ -1,5 +1,6 @@
 // zorvel-model: reads models of zorvel's formats, input or merged, and
-// reports on them, exports them to glTF 2.0 or draws them.
+// reports on them, exports them to glTF 2.0 or draws them; converts a
+// texture image to PNG; imports a glTF 2.0 file as an input model.
 #include "model.h"
 
 #include <charconv>
@@ -22,6 +23,7 @@ const char* const USAGE =
     "       zorvel-model render MODEL... -o FILE.png [--size PIXELS]\n"
     "                    [--view iso|front|back|left|right|top|bottom]\n"
     "                    [--colour material|group] [--wire]\n"
+    "       zorvel-model texture FILE.tim -o FILE.png [--table N]\n"
     "       zorvel-model import FILE.glb|FILE.gltf -o STEM [--scale S] [--triangles]\n"
     "       zorvel-model --help | --version\n"
     "MODEL is an RSD file, of an input model or of a merged one.\n";
@@ -30,9 +32,10 @@ struct UsageError {};
 
 struct CommandLine {
     std::string command;
-    std::vector<char*> models;
+    std::vector<char*> models;  // for "texture": the one TIM file
     std::string output;
     bool json = false;
+    int table = 0;  // the colour table of an indexed texture
     RenderOptions render;
     ImportOptions import;
 };
@@ -41,15 +44,25 @@ CommandLine parse(int argc, char** argv) {
     CommandLine line;
     if (argc < 2) throw UsageError{};
     line.command = argv[1];
-    if (line.command != "info" && line.command != "export" && line.command != "render" && line.command != "import")
+    if (line.command != "info" && line.command != "export" && line.command != "render" && line.command != "texture" &&
+        line.command != "import")
         throw UsageError{};
-    const bool info = line.command == "info", render = line.command == "render", import = line.command == "import";
+    const bool info = line.command == "info", render = line.command == "render", texture = line.command == "texture",
+               import = line.command == "import";
     bool outputGiven = false, optionsEnded = false;
     for (int i = 2; i < argc; ++i) {
         std::string_view word = argv[i];
         auto value = [&] {
             if (i + 1 >= argc) throw UsageError{};
             return std::string_view(argv[++i]);
+        };
+        // A whole number of digits only, no sign.
+        auto number = [&] {
+            std::string_view text = value();
+            int n = 0;
+            const char* end = text.data() + text.size();
+            if (text.empty() || !is_digit(text[0]) || scan_int(text.data(), end, n) != end) throw UsageError{};
+            return n;
         };
         if (optionsEnded || word.empty() || word[0] != '-') {
             line.models.push_back(argv[i]);
@@ -61,13 +74,11 @@ CommandLine parse(int argc, char** argv) {
             line.output = value();
             outputGiven = true;
         } else if (word == "--size" && render) {
-            std::string_view text = value();
-            int size = 0;
-            const char* end = text.data() + text.size();
-            if (text.empty() || !is_digit(text[0]) || scan_int(text.data(), end, size) != end || size < 16 ||
-                size > 8192)
-                throw UsageError{};
+            const int size = number();
+            if (size < 16 || size > 8192) throw UsageError{};
             line.render.size = size;
+        } else if (word == "--table" && texture) {
+            line.table = number();
         } else if (word == "--view" && render) {
             std::string_view view = value();
             bool known = false;
@@ -94,13 +105,20 @@ CommandLine parse(int argc, char** argv) {
             throw UsageError{};
         }
     }
-    if (line.models.empty() || (!info && (!outputGiven || line.output.empty()))) throw UsageError{};
-    if (import && line.models.size() != 1) throw UsageError{};
+    if (line.models.empty() || (!info && (!outputGiven || line.output.empty())) ||
+        ((texture || import) && line.models.size() > 1))
+        throw UsageError{};
     line.models.push_back(nullptr);
     return line;
 }
 
 void run_command(const CommandLine& line) {
+    if (line.command == "texture") {
+        const TimImage image = read_tim(line.models[0], line.table);
+        write_whole_file(line.output, {texture_png(image)});
+        if (image.greyRamp) note_grey_ramp(line.models[0]);
+        return;
+    }
     if (line.command == "import") {
         import_gltf(line.models[0], line.output, line.import);
         return;

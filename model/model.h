@@ -55,6 +55,10 @@ void check_textures(const Scene& scene);
 // Once they have drawn: one note on standard error for each texture file
 // missing, and for each drawn in greys for want of a colour table.
 void note_textures(const Scene& scene);
+// The note for a texture file whose indexed pixels have no colour table.
+void note_grey_ramp(const std::string& name);
+// The PNG file (8-bit RGBA) of a decoded texture image.
+std::string texture_png(const TimImage& image);
 
 // The commands. Each reports a failure with RunEnd.
 void print_info(const Scene& scene, bool json, std::FILE* out);
