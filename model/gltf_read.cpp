@@ -575,14 +575,15 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
 VectorData DrawnPrimitive::vertex(std::size_t i) const {
     const double x = position[3 * i], y = position[3 * i + 1], z = position[3 * i + 2];
     const std::array<double, 16>& w = world;
-    return {float((w[0] * x + w[4] * y + w[8] * z + w[12]) * scale), float(-(w[1] * x + w[5] * y + w[9] * z + w[13]) * scale),
-            float(-(w[2] * x + w[6] * y + w[10] * z + w[14]) * scale)};
+    const Direction v = from_gltf({w[0] * x + w[4] * y + w[8] * z + w[12], w[1] * x + w[5] * y + w[9] * z + w[13],
+                                   w[2] * x + w[6] * y + w[10] * z + w[14]});
+    return {float(v.x * scale), float(v.y * scale), float(v.z * scale)};
 }
 
 VectorData DrawnPrimitive::normal_at(std::size_t i) const {
     const double x = normal[3 * i], y = normal[3 * i + 1], z = normal[3 * i + 2];
     const std::array<double, 9>& t = turn;
-    const Vec3 unit = normalised({t[0] * x + t[1] * y + t[2] * z, -(t[3] * x + t[4] * y + t[5] * z), -(t[6] * x + t[7] * y + t[8] * z)});
+    const Vec3 unit = normalised(from_gltf({t[0] * x + t[1] * y + t[2] * z, t[3] * x + t[4] * y + t[5] * z, t[6] * x + t[7] * y + t[8] * z}));
     return {unit.x, unit.y, unit.z};
 }
 

@@ -212,8 +212,9 @@ void Importer::add_polygon(PolygonData polygon, const Corner* corners, bool face
         std::vector<VectorData>& corners = faceCorners_;
         PolygonData own = polygon;
         for (int k = 0; k < count; ++k) corners[std::size_t(k)] = vertices_.values[std::size_t(polygon.vtx[k])], own.vtx[k] = k;
-        const Vec3 n = face_normal(own, corners);
-        const int number = normals_.find_or_add({n.x, -n.y, -n.z});
+        const Vec3 glTF = face_normal(own, corners);
+        const Direction n = from_gltf({glTF.x, glTF.y, glTF.z});
+        const int number = normals_.find_or_add({float(n.x), float(n.y), float(n.z)});
         for (int& k : polygon.nrm) k = number;
     }
     if (polygons_ >= INT32_MAX) file_error("The model is too large for a PLY file!", ply_);
