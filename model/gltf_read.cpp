@@ -133,7 +133,7 @@ std::string check_json(std::string_view text, bool binary, const std::string& pa
             if (name.is_string() && !UNDERSTOOD.count(name.get<std::string>()))
                 fail("extension " + name.get<std::string>() + " is required but not supported", path);
     const auto buffers = doc.find("buffers");
-    if (buffers == doc.end() || !buffers->is_array()) return {};
+    if (buffers == doc.end() || !buffers->is_array() || buffers->empty()) return {};
     for (std::size_t k = 0; k < buffers->size(); ++k) {
         const auto& buffer = (*buffers)[k];
         if ((!binary || k > 0) && buffer.is_object() && !buffer.contains("uri"))
@@ -159,9 +159,10 @@ std::string directory_of(const std::string& path) {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-// A .glb file: its header and chunks checked here (tinygltf reads up to
-// eight bytes past a chunk that ends the file), and its JSON given to
-// tinygltf with buffer 0 naming the binary chunk.
+// A .glb file: its header and chunks checked here, and its JSON given to
+// tinygltf as a .gltf file's, with buffer 0 naming the binary chunk.
+// Given the whole file, tinygltf would copy the chunk, holding its bytes
+// twice, and read up to eight bytes past a chunk that ends the file.
 void load_binary(int fd, std::uint64_t size, tinygltf::TinyGLTF& loader, NamedFiles& named, tinygltf::Model& model,
                  const std::string& path) {
     unsigned char head[20];
@@ -179,13 +180,13 @@ void load_binary(int fd, std::uint64_t size, tinygltf::TinyGLTF& loader, NamedFi
         if (20 + jsonLength + 8 + binLength > length) fail("the glTF binary file is truncated", path);
     }
     std::size_t taken = 0;
-    std::string named_json = check_json(json, true, path, taken);
-    if (!named_json.empty()) {
+    std::string withChunk = check_json(json, true, path, taken);
+    if (!withChunk.empty()) {
         if (taken > binLength) fail("buffer 0 is longer than the binary chunk", path);
         named.glb = fd;
         named.chunkAt = off_t(20 + jsonLength + 8);
         named.chunkLength = taken;
-        json = std::move(named_json);
+        json = std::move(withChunk);
     }
     std::string err, warn;
     if (json.size() > UINT32_MAX ||
@@ -232,9 +233,10 @@ public:
     }
 
     // Bytes `[offset, offset + stride * (count - 1) + size)` of a buffer
-    // view, and the view's stride (`size` when it has none).
+    // view, and the stride: the view's (`size` when it has none), or `size`
+    // for data that is `packed` whatever the view says.
     const unsigned char* bytes(int viewIndex, std::size_t offset, std::size_t count, std::size_t size,
-                               std::size_t& stride, int accessorIndex) const {
+                               std::size_t& stride, int accessorIndex, bool packed = false) const {
         if (viewIndex < 0 || std::size_t(viewIndex) >= model_.bufferViews.size())
             fail("buffer view " + std::to_string(viewIndex) + " does not exist", path_);
         const tinygltf::BufferView& view = model_.bufferViews[std::size_t(viewIndex)];
@@ -244,7 +246,7 @@ public:
         const std::vector<unsigned char>& data = model_.buffers[std::size_t(view.buffer)].data;
         if (view.byteLength > data.size() || view.byteOffset > data.size() - view.byteLength)
             fail(viewName + " lies outside its buffer", path_);
-        stride = view.byteStride ? view.byteStride : size;
+        stride = view.byteStride && !packed ? view.byteStride : size;
         const bool fits = count == 0 || (offset <= view.byteLength && size <= view.byteLength - offset &&
                                          (count - 1) <= (view.byteLength - offset - size) / stride);
         if (!fits) fail(name(accessorIndex) + " lies outside its buffer view", path_);
@@ -314,10 +316,10 @@ private:
         const std::size_t indexSize = std::size_t(tinygltf::GetComponentSizeInBytes(static_cast<std::uint32_t>(indexType)));
         // Sparse data is tightly packed, whatever its views say.
         const unsigned char* indices = bytes(a.sparse.indices.bufferView, std::size_t(std::max(a.sparse.indices.byteOffset, 0)),
-                                             count, indexSize, indexStride, index);
+                                             count, indexSize, indexStride, index, true);
         const std::size_t elementSize = std::size_t(size) * std::size_t(components);
         const unsigned char* values = bytes(a.sparse.values.bufferView, std::size_t(std::max(a.sparse.values.byteOffset, 0)),
-                                            count, elementSize, valueStride, index);
+                                            count, elementSize, valueStride, index, true);
         for (std::size_t i = 0; i < count; ++i) {
             const auto at = static_cast<std::size_t>(value(indices + i * indexSize, indexType, false, 0));
             if (at >= a.count) fail(name(index) + " has a sparse index beyond its elements", path_);

@@ -57,12 +57,13 @@ const SQUARE = [0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0];
 const UP = [0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1];
 
 const scenes = {
-  // One mesh drawn three times: moved; scaled, turned half round and moved below
-  // a parent; mirrored by a matrix. A triangle without normals moved.
+  // One mesh drawn three times: moved; scaled, turned (x to y, y to z, z to
+  // x) and moved below a parent; mirrored by a matrix. A triangle without
+  // normals moved.
   transforms() {
     const square = mesh(primitive({position: SQUARE, normal: UP, indices: new Uint8Array([0, 1, 2, 0, 2, 3])}));
     scene.addChild(doc.createNode('moved').setMesh(square).setTranslation([10, 0, 0]));
-    const parent = doc.createNode('parent').setScale([2, 2, 2]).setRotation([0, 0, 1, 0]);
+    const parent = doc.createNode('parent').setScale([2, 2, 2]).setRotation([0.5, 0.5, 0.5, 0.5]);
     scene.addChild(parent.addChild(doc.createNode('child').setMesh(square).setTranslation([0, 0, 5])));
     scene.addChild(doc.createNode('mirrored').setMesh(square));
     const triangle = mesh(primitive({position: [0, 0, 0, 1, 0, 0, 0, 1, 0]}));
