@@ -41,8 +41,8 @@ const buffer = doc.createBuffer();
 const accessor = (type, array, normalized = false) =>
   doc.createAccessor().setType(type).setArray(array).setNormalized(normalized).setBuffer(buffer);
 // A primitive from attribute arrays (Float32Array unless given typed).
-function primitive({mode = Primitive.Mode.TRIANGLES, position, normal, colour, uv, indices, material}) {
-  const p = doc.createPrimitive().setMode(mode).setAttribute('POSITION', accessor('VEC3', new Float32Array(position)));
+function primitive({mode = Primitive.Mode.TRIANGLES, position, normal, colour, uv, indices, material, sparse = false}) {
+  const p = doc.createPrimitive().setMode(mode).setAttribute('POSITION', accessor('VEC3', new Float32Array(position)).setSparse(sparse));
   if (normal) p.setAttribute('NORMAL', accessor('VEC3', new Float32Array(normal)));
   if (colour) p.setAttribute('COLOR_0', accessor(colour.length === position.length ? 'VEC3' : 'VEC4', colour, true));
   if (uv) p.setAttribute('TEXCOORD_0', accessor('VEC2', uv, !(uv instanceof Float32Array)));
@@ -69,10 +69,12 @@ const scenes = {
     const triangle = mesh(primitive({position: [0, 0, 0, 1, 0, 0, 0, 1, 0]}));
     scene.addChild(doc.createNode('triangle').setMesh(triangle).setTranslation([0, 0, 20]));
   },
-  // Indexed by 16 and 32 bits and not at all; a strip, a fan, points, lines.
+  // Indexed by 16 and 32 bits and not at all; a strip, a fan, points, lines;
+  // positions stored sparse (the four that are not zero).
   primitives() {
     scene.addChild(doc.createNode('all').setMesh(mesh(
-      primitive({position: [...SQUARE, 5, 5, 0], normal: [...UP, 0, 0, 1], indices: new Uint16Array([0, 1, 2, 0, 2, 3, 1, 4, 2])}),
+      primitive({position: [...SQUARE, 5, 5, 0, ...new Array(12).fill(0)], normal: [...UP, ...UP.slice(0, 6), ...UP.slice(0, 9)],
+                 indices: new Uint16Array([0, 1, 2, 0, 2, 3, 1, 4, 2]), sparse: true}),
       primitive({mode: Primitive.Mode.TRIANGLE_STRIP, position: [0, 0, 1, 1, 0, 1, 0, 1, 1, 1, 1, 1], indices: new Uint32Array([0, 1, 2, 3, 3])}),
       primitive({mode: Primitive.Mode.TRIANGLE_FAN, position: [0, 0, 2, 1, 0, 2, 0, 1, 2, -1, 0, 2, 0, -1, 2],
                  colour: new Uint8Array([255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0])}),
