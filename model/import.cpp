@@ -24,8 +24,46 @@ class VectorTable {
 public:
     int find_or_add(VectorData v) {
         v = {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
+        return find_or_add(v, hash(v));
+    }
+
+    // Numbers each vector that `order` names by its index and `numberOf`
+    // does not number yet (-1), in the order of first naming, as
+    // find_or_add would one by one; the slots of the next few are fetched
+    // from memory while one is looked up, which is most of the time.
+    template <class Value>
+    void number_all(const std::vector<std::uint32_t>& order, Value value, std::vector<int>& numberOf) {
+        constexpr std::size_t AHEAD = 16;
+        struct Pending {
+            std::uint32_t index;
+            VectorData v;
+            std::uint64_t h;
+        };
+        std::array<Pending, AHEAD> ring;
+        std::size_t first = 0, count = 0;
+        auto finish_one = [&] {
+            const Pending& p = ring[first];
+            numberOf[p.index] = find_or_add(p.v, p.h);
+            first = (first + 1) % AHEAD, --count;
+        };
+        for (std::uint32_t i : order) {
+            if (numberOf[i] != -1) continue;
+            numberOf[i] = -2;  // on its way
+            if (count == AHEAD) finish_one();
+            VectorData v = value(i);
+            v = {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
+            const std::uint64_t h = hash(v);
+            if (!slots_.empty()) __builtin_prefetch(&slots_[h & (slots_.size() - 1)]);
+            ring[(first + count++) % AHEAD] = {i, v, h};
+        }
+        while (count > 0) finish_one();
+    }
+    std::deque<VectorData> values;
+
+private:
+    int find_or_add(const VectorData& v, std::uint64_t h) {
         if (2 * (values.size() + 1) > slots_.size()) grow();
-        for (std::size_t i = hash(v) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
             if (slots_[i] == 0) {
                 if (values.size() >= INT32_MAX) file_error("The model is too large for a PLY file!", "");
                 values.push_back(v);
@@ -35,9 +73,6 @@ public:
             if (std::memcmp(&values[slots_[i] - 1], &v, sizeof v) == 0) return static_cast<int>(slots_[i] - 1);
         }
     }
-    std::deque<VectorData> values;
-
-private:
     // Every bit of the three floats reaches the low bits, which pick the
     // slot: coordinates often differ only in their high bits.
     static std::uint64_t hash(const VectorData& v) {
@@ -172,16 +207,12 @@ const TimLine& Importer::texture(int image) {
     return textures_.emplace(image, TimLine{line, pixels.width, pixels.height}).first->second;
 }
 
-// glTF vertex i as a corner: its numbers in the vertex and normal tables,
-// its colour as the material type wants it and its texel.
+// glTF vertex i as a corner: its numbers in the vertex and normal tables
+// (given already), its colour as the material type wants it and its texel.
 Corner Importer::corner(const DrawnPrimitive& p, std::uint32_t i, const GltfMaterial* m, const TimLine* t) {
     Corner c;
-    if (vertexOf_[i] < 0) vertexOf_[i] = vertices_.find_or_add(p.vertex(i));
     c.vertex = vertexOf_[i];
-    if (p.normal) {
-        if (normalOf_[i] < 0) normalOf_[i] = normals_.find_or_add(p.normal_at(i));
-        c.normal = normalOf_[i];
-    }
+    if (p.normal) c.normal = normalOf_[i];
     if (!m) {
         c.colour = {LIGHT_GREY.r, LIGHT_GREY.g, LIGHT_GREY.b};
         return c;
@@ -275,6 +306,8 @@ void Importer::add(const DrawnPrimitive& p) {
         vertexOf_.assign(p.vertices, -1);
         normalOf_.assign(faceNormal ? 0 : p.vertices, -1);
     }
+    vertices_.number_all(p.triangles, [&](std::uint32_t i) { return p.vertex(i); }, vertexOf_);
+    if (!faceNormal) normals_.number_all(p.triangles, [&](std::uint32_t i) { return p.normal_at(i); }, normalOf_);
 
     const std::size_t count = p.triangles.size() / 3;
     auto triangle = [&](std::size_t k, std::array<Corner, 3>& c) {
