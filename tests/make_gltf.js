@@ -14,7 +14,7 @@ const path = require('path');
 const zlib = require('zlib');
 const modules = path.join(__dirname, '..', 'build-tools', 'gltf-transform', 'node_modules');
 const {Document, NodeIO, Primitive, VertexLayout} = require(`${modules}/@gltf-transform/core`);
-const {KHRMaterialsUnlit} = require(`${modules}/@gltf-transform/extensions`);
+const {KHRLightsPunctual, KHRMaterialsUnlit} = require(`${modules}/@gltf-transform/extensions`);
 const jpeg = require(`${modules}/jpeg-js`);
 
 // An 8-bit RGBA PNG, written from the format's layout with Node's zlib.
@@ -70,15 +70,24 @@ const scenes = {
     scene.addChild(doc.createNode('triangle').setMesh(triangle).setTranslation([0, 0, 20]));
   },
   // Indexed by 16 and 32 bits and not at all; a strip, a fan, points, lines;
-  // positions stored sparse (the four that are not zero).
+  // positions stored sparse (the four that are not zero). What import leaves
+  // out: a skin, a morph target, an animation, a camera and a light.
   primitives() {
-    scene.addChild(doc.createNode('all').setMesh(mesh(
+    const all = doc.createNode('all');
+    const light = doc.createExtension(KHRLightsPunctual).createLight().setType('point');
+    scene.addChild(doc.createNode('lamp').setExtension('KHR_lights_punctual', light));
+    scene.addChild(doc.createNode('eye').setCamera(doc.createCamera().setType('perspective').setYFov(1).setZNear(1)));
+    doc.createAnimation().addChannel(doc.createAnimationChannel().setTargetNode(all).setTargetPath('translation')
+      .setSampler(doc.createAnimationSampler().setInput(accessor('SCALAR', new Float32Array([0, 1])))
+        .setOutput(accessor('VEC3', new Float32Array(6)))));
+    scene.addChild(all.setSkin(doc.createSkin().addJoint(doc.createNode('bone'))).setMesh(mesh(
       primitive({position: [...SQUARE, 5, 5, 0, ...new Array(12).fill(0)], normal: [...UP, ...UP.slice(0, 6), ...UP.slice(0, 9)],
                  indices: new Uint16Array([0, 1, 2, 0, 2, 3, 1, 4, 2]), sparse: true}),
       primitive({mode: Primitive.Mode.TRIANGLE_STRIP, position: [0, 0, 1, 1, 0, 1, 0, 1, 1, 1, 1, 1], indices: new Uint32Array([0, 1, 2, 3, 3])}),
       primitive({mode: Primitive.Mode.TRIANGLE_FAN, position: [0, 0, 2, 1, 0, 2, 0, 1, 2, -1, 0, 2, 0, -1, 2],
                  colour: new Uint8Array([255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0])}),
-      primitive({mode: Primitive.Mode.POINTS, position: [0, 0, 0, 1, 1, 1]}),
+      primitive({mode: Primitive.Mode.POINTS, position: [0, 0, 0, 1, 1, 1]})
+        .addTarget(doc.createPrimitiveTarget().setAttribute('POSITION', accessor('VEC3', new Float32Array(6)))),
       primitive({mode: Primitive.Mode.LINES, position: [0, 0, 0, 1, 1, 1]}))));
   },
   // Materials: a colour; unlit, double-sided and blended with colours per
@@ -130,7 +139,7 @@ const scenes = {
 async function main() {
   const [name, file, fault] = process.argv.slice(2);
   scenes[name]();
-  const io = new NodeIO().registerExtensions([KHRMaterialsUnlit])
+  const io = new NodeIO().registerExtensions([KHRLightsPunctual, KHRMaterialsUnlit])
     .setVertexLayout(name === 'primitives' ? VertexLayout.SEPARATE : VertexLayout.INTERLEAVED);
   if (file.endsWith('.glb')) {
     const bytes = await io.writeBinary(doc);
