@@ -55,6 +55,11 @@ public:
             const std::uint64_t h = hash(v);
             if (!slots_.empty()) __builtin_prefetch(&slots_[h & (slots_.size() - 1)]);
             ring[(first + count++) % AHEAD] = {i, v, h};
+            // Halfway, its slot has come: the vector it holds is fetched too.
+            if (count > AHEAD / 2 && !slots_.empty()) {
+                const std::uint32_t held = slots_[ring[(first + count - 1 - AHEAD / 2) % AHEAD].h & (slots_.size() - 1)];
+                if (held != 0) __builtin_prefetch(&values[held - 1]);
+            }
         }
         while (count > 0) finish_one();
     }
