@@ -365,16 +365,21 @@ void Importer::add(const DrawnPrimitive& p) {
     }
 }
 
-void put_vectors(TextWriter& text, const std::deque<VectorData>& vectors) {
-    for (const VectorData& v : vectors) {
-        char* p = format_shortest(text.room(), v.x);
-        *p++ = ' ';
-        p = format_shortest(p, v.y);
-        *p++ = ' ';
-        p = format_shortest(p, v.z);
-        *p++ = '\n';
-        text.done(p);
-    }
+// "x y z" lines in the fewest digits, formatted in pieces on several threads.
+void put_vectors(OutFile& out, const std::deque<VectorData>& vectors) {
+    const std::size_t pieces = (vectors.size() + PIECE_RECORDS - 1) / PIECE_RECORDS;
+    write_in_order(out, pieces, PIECE_RECORDS * TEXT_LINE_MAX, [&](std::size_t k, char* p) {
+        const std::size_t end = std::min(vectors.size(), (k + 1) * PIECE_RECORDS);
+        for (std::size_t i = k * PIECE_RECORDS; i < end; ++i) {
+            p = format_shortest(p, vectors[i].x);
+            *p++ = ' ';
+            p = format_shortest(p, vectors[i].y);
+            *p++ = ' ';
+            p = format_shortest(p, vectors[i].z);
+            *p++ = '\n';
+        }
+        return p;
+    });
 }
 
 // Appends the scratch file `from` (closed) to `out`, a megabyte at a time.
@@ -404,11 +409,11 @@ void Importer::write(const std::string& rsd) {
         *p++ = '\n';
         text.done(p);
         text.put("# vertices\n");
-        put_vectors(text, vertices_.values);
-        text.put("# normals\n");
-        put_vectors(text, normals_.values);
-        text.put("# polygons: flag (0 triangle, 1 quadrangle), four vertices, four normals\n");
         text.flush();
+        put_vectors(out, vertices_.values);
+        out.put("# normals\n");
+        put_vectors(out, normals_.values);
+        out.put("# polygons: flag (0 triangle, 1 quadrangle), four vertices, four normals\n");
         append_scratch(out, polygonScratch_, ply_);
         out.close();
     }
