@@ -13,7 +13,11 @@
 
 namespace {
 
-constexpr std::size_t TEXT_LINE_MAX = 3 * (FORMAT_MAX + 1);  // the longest vertex, polygon or material line
+// Room for the longest line: a material line's polygon range, flag, shade,
+// type and 21 numbers, each at most 12 characters with a separator (a
+// vertex line takes at most 3 * (FORMAT_MAX + 1)).
+constexpr std::size_t TEXT_LINE_MAX = 26 * 12 + 4;
+static_assert(TEXT_LINE_MAX >= 3 * (FORMAT_MAX + 1));
 
 // Finds or adds a vector: equal vectors share one number (0 and -0 are
 // equal; a not-a-number only shares with the same bits). Open addressing
@@ -133,28 +137,6 @@ struct TimLine {
     int line, width, height;
 };
 
-// Text written through an output file in pieces of about a megabyte.
-class TextWriter {
-public:
-    explicit TextWriter(OutFile& out) : out_(out), text_(std::make_unique<char[]>(PIECE + TEXT_LINE_MAX)) {}
-    char* room() { return text_.get() + used_; }
-    void done(char* end) {
-        used_ = static_cast<std::size_t>(end - text_.get());
-        if (used_ >= PIECE) flush();
-    }
-    void put(std::string_view s) { done(std::copy(s.begin(), s.end(), room())); }
-    void flush() {
-        out_.put(std::string_view(text_.get(), used_));
-        used_ = 0;
-    }
-
-private:
-    static constexpr std::size_t PIECE = 1 << 20;
-    OutFile& out_;
-    std::unique_ptr<char[]> text_;
-    std::size_t used_ = 0;
-};
-
 // Polygon and material lines are written as they are made, to scratch
 // files, and copied into the PLY and MAT files after their counts and the
 // vertices: only the vertex and normal tables are held.
@@ -163,8 +145,7 @@ public:
     Importer(GltfFile& file, const std::string& stem, const ImportOptions& options, OutputSet& out)
         : file_(file), stem_(stem), ply_(stem + ".ply"), mat_(stem + ".mat"), options_(options), out_(out),
           polygonScratch_(out.scratch(ply_)), materialScratch_(out.scratch(mat_)),
-          polygonFile_(ply_, polygonScratch_), materialFile_(mat_, materialScratch_),
-          polygonText_(polygonFile_), materialText_(materialFile_) {}
+          polygonFile_(ply_, polygonScratch_), materialFile_(mat_, materialScratch_) {}
 
     void add(const DrawnPrimitive& p);
     void write(const std::string& rsd);
@@ -185,7 +166,6 @@ private:
     OutputSet& out_;
     const std::string polygonScratch_, materialScratch_;
     OutFile polygonFile_, materialFile_;
-    TextWriter polygonText_, materialText_;
     VectorTable vertices_, normals_;
     long long polygons_ = 0, runs_ = 0;
     std::optional<MaterialRun> run_;   // the material line being extended
@@ -255,7 +235,8 @@ void Importer::add_polygon(PolygonData polygon, const Corner* corners, bool face
     }
     if (polygons_ >= INT32_MAX) file_error("The model is too large for a PLY file!", ply_);
     const int number = static_cast<int>(polygons_++);
-    polygonText_.done(writePLY2(polygonText_.room(), polygon));
+    char line[TEXT_LINE_MAX];
+    polygonFile_.put(std::string_view(line, static_cast<std::size_t>(writePLY2(line, polygon) - line)));
 
     MaterialData material{};
     material.flag = m ? int(m->unlit) | int(m->doubleSided) << 1 | int(m->blend) << 2 : 0;
@@ -286,13 +267,14 @@ void Importer::add_polygon(PolygonData polygon, const Corner* corners, bool face
 // its fields.
 void Importer::end_run() {
     if (!run_) return;
-    char* p = materialText_.room();
+    char line[TEXT_LINE_MAX];
+    char* p = line;
     if (run_->first != run_->last) {
         p = format_int(p, run_->first);
         *p++ = '-';
     }
     run_->material.polygon = run_->last;
-    materialText_.done(writeMAT2(p, run_->material));
+    materialFile_.put(std::string_view(line, static_cast<std::size_t>(writeMAT2(p, run_->material) - line)));
     ++runs_;
     run_.reset();
 }
@@ -393,23 +375,17 @@ void append_scratch(OutFile& out, const std::string& from, const std::string& na
 
 void Importer::write(const std::string& rsd) {
     end_run();
-    polygonText_.flush();
     polygonFile_.close();
-    materialText_.flush();
     materialFile_.close();
     {
         OutFile out(ply_, out_.create(ply_));
-        TextWriter text(out);
-        text.put("@PLY940102\n# vertices normals polygons\n");
-        char* p = format_int(text.room(), static_cast<long long>(vertices_.values.size()));
-        *p++ = ' ';
-        p = format_int(p, static_cast<long long>(normals_.values.size()));
-        *p++ = ' ';
-        p = format_int(p, polygons_);
-        *p++ = '\n';
-        text.done(p);
-        text.put("# vertices\n");
-        text.flush();
+        out.put("@PLY940102\n# vertices normals polygons\n");
+        out.putInt(static_cast<long long>(vertices_.values.size()));
+        out.put(' ');
+        out.putInt(static_cast<long long>(normals_.values.size()));
+        out.put(' ');
+        out.putInt(polygons_);
+        out.put("\n# vertices\n");
         put_vectors(out, vertices_.values);
         out.put("# normals\n");
         put_vectors(out, normals_.values);
@@ -419,13 +395,9 @@ void Importer::write(const std::string& rsd) {
     }
     {
         OutFile out(mat_, out_.create(mat_));
-        TextWriter text(out);
-        text.put("@MAT940801\n# material lines\n");
-        char* p = format_int(text.room(), runs_);
-        *p++ = '\n';
-        text.done(p);
-        text.put("# polygons flag shade type numbers\n");
-        text.flush();
+        out.put("@MAT940801\n# material lines\n");
+        out.putInt(runs_);
+        out.put("\n# polygons flag shade type numbers\n");
         append_scratch(out, materialScratch_, mat_);
         out.close();
     }
