@@ -203,7 +203,7 @@ TEST(Convert, FixedMatchesPrintfOnTenMillionFloats) {
 
 // What import writes into PLY files must read back as the same float:
 // edge cases and random bit patterns, each sign.
-TEST(Convert, ShortestReadsBackAsTheSameFloat) {
+TEST(Convert, ShortestReadsBackOnTenMillionFloats) {
     auto check = [](float v) {
         char text[FORMAT_MAX];
         const std::string written(text, format_shortest(text, v));
