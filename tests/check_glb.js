@@ -11,6 +11,10 @@
 //     each textured primitive (PRIMITIVES of them) shows the pixels of the TIM
 //     file in DIR its material names, and its corners' x and y are their
 //     texture coordinates times the image's size (as the test model lays them)
+//   node check_glb.js VALIDATOR_DIR same FILE OTHER
+//     both draw the same triangles: corners in the same order with the same
+//     position, normal, colour and texture coordinates, and the same
+//     material (flags, alpha mode, the texture's decoded pixels)
 'use strict';
 const fs = require('fs');
 const [validatorDir, mode, file, ...rest] = process.argv.slice(2);
@@ -39,9 +43,9 @@ function readGlb(path) {
   const element = (index, i) => {
     const a = gltf.accessors[index], v = gltf.bufferViews[a.bufferView];
     const size = {SCALAR: 1, VEC2: 2, VEC3: 3, VEC4: 4}[a.type];
-    const bytes = {5126: 4, 5125: 4, 5121: 1}[a.componentType];
+    const bytes = {5126: 4, 5125: 4, 5123: 2, 5121: 1}[a.componentType];
     const at = (v.byteOffset || 0) + (a.byteOffset || 0) + i * (v.byteStride || size * bytes);
-    const read = {5126: (o) => bin.readFloatLE(o), 5125: (o) => bin.readUInt32LE(o), 5121: (o) => bin[o]}[a.componentType];
+    const read = {5126: (o) => bin.readFloatLE(o), 5125: (o) => bin.readUInt32LE(o), 5123: (o) => bin.readUInt16LE(o), 5121: (o) => bin[o]}[a.componentType];
     return Array.from({length: size}, (_, k) => read(at + k * bytes));
   };
   return {gltf, element, bin};
@@ -151,8 +155,41 @@ function textures(path, dir, primitives) {
   console.log(`${path}: ${count} textured primitives, their images and coordinates as the TIM files give them`);
 }
 
+// Every triangle of the file as text, sorted.
+function triangles(path) {
+  const {gltf, element, bin} = readGlb(path);
+  const list = [];
+  for (const mesh of gltf.meshes || []) for (const p of mesh.primitives) {
+    const m = gltf.materials[p.material];
+    const texture = m.pbrMetallicRoughness.baseColorTexture;
+    let look = `${JSON.stringify(m.extensions || {})} ${!!m.doubleSided} ${m.alphaMode || 'OPAQUE'}`;
+    if (texture) {
+      const view = gltf.bufferViews[gltf.images[gltf.textures[texture.index].source].bufferView];
+      const png = readPng(bin.subarray(view.byteOffset || 0, (view.byteOffset || 0) + view.byteLength));
+      for (let y = 0; y < png.height; y++) for (let x = 0; x < png.width; x++) look += ` ${png.pixel(x, y)}`;
+    }
+    const a = p.attributes;
+    for (let t = 0; t < gltf.accessors[p.indices].count; t += 3) {
+      const corners = [0, 1, 2].map((k) => {
+        const i = element(p.indices, t + k)[0];
+        return [a.POSITION, a.NORMAL, a.COLOR_0, a.TEXCOORD_0].map((at) => at === undefined ? '-' : element(at, i).join(' ')).join(' / ');
+      });
+      list.push(`${corners.join(' | ')} | ${look}`);
+    }
+  }
+  return list.sort();
+}
+
+function same(path, other) {
+  const a = triangles(path), b = triangles(other);
+  const differing = a.findIndex((t, i) => t !== b[i]);
+  if (a.length !== b.length || differing >= 0) fail(`${a.length} and ${b.length} triangles; first differing:\n  ${a[differing]}\n  ${b[differing]}`);
+  console.log(`${path}: the same ${a.length} triangles as ${other}`);
+}
+
 if (mode === 'validate') validate([file, ...rest]);
 else if (mode === 'box') box(file, rest.slice(0, 6), rest[6]);
 else if (mode === 'normals') normals(file, rest);
 else if (mode === 'textures') textures(file, rest[0], rest[1]);
+else if (mode === 'same') same(file, rest[0]);
 else fail(`unknown mode ${mode}`);
