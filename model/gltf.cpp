@@ -319,6 +319,14 @@ std::vector<std::string> make_glb(const Scene& scene, long long& leftOut) {
 
     leftOut = 0;
     Builder out;
+    // Room for every mesh's bytes at once (images, small, may still move
+    // them): the binary chunk of a large model is most of the file.
+    std::size_t meshBytes = 0;
+    for (const Mesh& mesh : built) {
+        meshBytes += mesh.vertices.size() * sizeof(GltfVertex) + mesh.texturedVertices.size() * sizeof(TexturedVertex) + 8;
+        for (const auto& primitive : mesh.primitives) meshBytes += primitive.second.size() * sizeof(std::uint32_t) + 4;
+    }
+    out.bin.reserve(meshBytes);
     Json nodes = Json::array(), meshes = Json::array();
     for (std::size_t k = 0; k < groups; ++k) {
         const Group& group = scene.groups[k];

@@ -3,8 +3,8 @@
 # build-example/out/crate.{rsd,ply,mat} and crate-0.tim, merges it with the
 # example models of examples/ (copied there) into
 # build-example/out/merged.{rsd,ply,mat,cod,ogp}, reports on the merged
-# model, exports it to build-example/out/merged.glb and draws it, each input
-# in its own colour, into doc/examples-merged.png (the README's picture).
+# model, exports it to build-example/out/merged.glb and draws it with its
+# textures into doc/examples-merged.png (the README's picture).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh cmake g++ make nlohmann-json3-dev libpng-dev libtinygltf-dev libstb-dev
@@ -20,6 +20,6 @@ cd build-example/out
 ../zorvel -o merged -ogp car.rsd wheel.rsd seat.rsd crate.rsd
 ../zorvel-model info merged.rsd
 ../zorvel-model export merged.rsd -o merged.glb
-../zorvel-model render merged.rsd -o ../../doc/examples-merged.png --colour group
+../zorvel-model render merged.rsd -o ../../doc/examples-merged.png
 echo "merged model written to build-example/out/:"
 ls -l merged.*
