@@ -116,6 +116,8 @@ public:
         std::size_t size = 16;
         while (size < 2 * corners) size *= 2;
         slots_.assign(size, 0);
+        // At most one vertex a corner; room untouched costs no memory.
+        vertices.reserve(corners);
     }
     std::uint32_t find_or_add(const Vertex& v) {
         for (std::size_t i = hash(v) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
