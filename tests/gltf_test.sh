@@ -55,7 +55,8 @@ export_in "$cube" box.glb cube.rsd
 $check box "$work/box.glb" 1 2 3 2 4 7 12 || fail "the box read back"
 
 normals=$source/tests/model-cases/export-normals-at-any-scale/out/normals.glb
-$check normals "$normals" tiny 1 0 0 far 0 -1 0 || fail "normals at any scale"
+$check normals "$normals" tiny 1 0 0 far 0 -1 0 flat 1 0 0 smooth radial zero 0.57735027 -0.57735027 -0.57735027 ||
+  fail "normals: at any scale, flat, smooth, zero"
 
 $check validate "$work"/*.glb "$source"/tests/model-cases/*/out/*.glb || fail "the validator's verdict"
 finish "in the glTF exports" "$(ls "$work"/*.glb | wc -l) exports valid, without warnings ($exports of the zorvel cases' models); the box is whole and turned outward"
