@@ -3,8 +3,8 @@
 # file: the example models one by one and together, their merges, every
 # export that the end-to-end cases keep, a merge of generated models, and
 # every model, input or merged, of the zorvel cases that end in a merge
-# (each also reported on). The box case is read back: its corners and every
-# face turned outward.
+# (each also reported on). The box case is read back (its corners and every
+# face turned outward), and the normals case (flat, smooth, zero, any scale).
 #
 #   gltf_test.sh ZORVEL ZORVEL_MODEL SOURCE_DIR VALIDATOR_DIR
 source "$(dirname "$0")/common.sh"
