@@ -90,7 +90,7 @@ function normals(path, expected) {
     for (let v = 0; v < gltf.accessors[accessor].count; v++) {
       const n = element(accessor, v), p = element(position, v);
       const want = radial ? p.map((c) => c / Math.hypot(...p)) : given;
-      if (n.some((c, k) => Math.abs(c - want[k]) > 1e-6)) fail(`mesh ${name}: normal ${n}, expected ${want}`);
+      if (n.some((c, k) => !(Math.abs(c - want[k]) <= 1e-6))) fail(`mesh ${name}: normal ${n}, expected ${want}`);
     }
   }
   console.log(`${path}: every normal as expected`);
