@@ -26,9 +26,11 @@ inline Direction cross(Direction a, Direction b) {
 }
 // The unit vector along v, or zero for a zero (or not finite) vector. The
 // largest component is scaled to 1 first, so that no length is out of range.
+// Each component is tested: a NaN after the first is never taken as the largest.
 inline Vec3 normalised(Direction v) {
+    const bool finite = std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
     const double largest = std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
-    if (!(largest > 0) || !std::isfinite(largest)) return {0, 0, 0};
+    if (!finite || !(largest > 0)) return {0, 0, 0};
     v = {v.x / largest, v.y / largest, v.z / largest};
     const double length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
     return {float(v.x / length), float(v.y / length), float(v.z / length)};

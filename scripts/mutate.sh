@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Mutation check: plants small faults in src/ one at a time and runs the test
-# suite against each; a fault the suite does not notice marks a gap in it.
+# Mutation check: plants small faults in the code (src/, model/) one at a time
+# and runs the test suite against each; a fault the suite does not notice
+# marks a gap in it.
 #
 #   scripts/mutate.sh [--code REV] [--tests REV|worktree] [--mutants FILE]
 #                     [--dir DIR] [--only ID,ID,...] [--exclude REGEX] [--check]
 #
-# The code (src/, include/, the build rules, doc/ and examples/) comes from
+# The code (src/, include/, model/, the build rules, doc/ and examples/) comes from
 # git revision --code (default HEAD); the tests (tests/, except its
 # CMakeLists.txt, which belongs to the build rules) come from revision
 # --tests or from the work tree (default worktree). So two test suites can be
@@ -22,6 +23,7 @@
 # mutant is "caught" when a test fails, "SURVIVED" when all pass, "not built"
 # when it does not compile, "not applied" when its text is not found once.
 #
+# --only runs the mutants named, each ID or a pattern ('Z*': zorvel-model's).
 # --exclude leaves out the tests whose names match REGEX (ctest -E). With
 # --check, only checks that every mutant applies, without building.
 #
@@ -35,7 +37,7 @@ while [ $# -gt 0 ]; do
     --tests) tests=$2; shift 2 ;;
     --mutants) mutants=$(realpath "$2"); shift 2 ;;
     --dir) dir=$(realpath -m "$2"); shift 2 ;;
-    --only) only=,$2,; shift 2 ;;
+    --only) only=$2; shift 2 ;;
     --exclude) exclude=(-E "$2"); shift 2 ;;
     --check) check=1; shift ;;
     *) echo "usage: $0 [--code REV] [--tests REV|worktree] [--mutants FILE] [--dir DIR] [--only ID,...] [--exclude REGEX] [--check]" >&2
@@ -77,9 +79,16 @@ fi
 
 caught=0 survived=0 unbuilt=0 unapplied=0 total=0
 survivors=
+selected() {  # ID: named by --only, or matching one of its patterns
+  local pattern patterns
+  [ -z "$only" ] && return 0
+  IFS=, read -ra patterns <<< "$only"
+  for pattern in "${patterns[@]}"; do [[ $1 == $pattern ]] && return 0; done
+  return 1
+}
 run_mutant() {  # ID FILE FIND REPLACE
   local id=$1 file=$2 find=$3 replace=$4 result
-  [ -z "$only" ] || [[ $only == *",$id,"* ]] || return 0
+  selected "$id" || return 0
   total=$((total + 1))
   local target=$tree/$file
   cp "$target" "$dir/pristine"

@@ -5,8 +5,9 @@
 //   node check_glb.js VALIDATOR_DIR box FILE X0 Y0 Z0 X1 Y1 Z1 TRIANGLES
 //     the box from (X0,Y0,Z0) to (X1,Y1,Z1) in the models' axes (Y down, Z
 //     away from the viewer), as TRIANGLES triangles
-//   node check_glb.js VALIDATOR_DIR normals FILE MESH X Y Z [MESH X Y Z]...
-//     every normal of each mesh named is the unit vector (X, Y, Z)
+//   node check_glb.js VALIDATOR_DIR normals FILE MESH X Y Z|radial [MESH ...]...
+//     every normal of each mesh named is the unit vector (X, Y, Z), or with
+//     "radial" the unit vector along its vertex's position
 //   node check_glb.js VALIDATOR_DIR textures FILE DIR PRIMITIVES
 //     each textured primitive (PRIMITIVES of them) shows the pixels of the TIM
 //     file in DIR its material names, and its corners' x and y are their
@@ -89,13 +90,15 @@ function box(path, corners, triangles) {
 
 function normals(path, expected) {
   const {gltf, element} = readGlb(path);
-  for (let i = 0; i < expected.length; i += 4) {
-    const mesh = gltf.meshes.find((m) => m.name === expected[i]) || fail(`no mesh ${expected[i]}`);
-    const want = expected.slice(i + 1, i + 4).map(Number);
-    const accessor = mesh.primitives[0].attributes.NORMAL;
+  for (let i = 0; i < expected.length;) {
+    const name = expected[i], radial = expected[i + 1] === 'radial', given = expected.slice(i + 1, i + 4).map(Number);
+    i += radial ? 2 : 4;
+    const mesh = gltf.meshes.find((m) => m.name === name) || fail(`no mesh ${name}`);
+    const {NORMAL: accessor, POSITION: position} = mesh.primitives[0].attributes;
     for (let v = 0; v < gltf.accessors[accessor].count; v++) {
-      const n = element(accessor, v);
-      if (n.some((c, k) => Math.abs(c - want[k]) > 1e-6)) fail(`mesh ${expected[i]}: normal ${n}, expected ${want}`);
+      const n = element(accessor, v), p = element(position, v);
+      const want = radial ? p.map((c) => c / Math.hypot(...p)) : given;
+      if (n.some((c, k) => !(Math.abs(c - want[k]) <= 1e-6))) fail(`mesh ${name}: normal ${n}, expected ${want}`);
     }
   }
   console.log(`${path}: every normal as expected`);

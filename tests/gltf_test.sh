@@ -4,9 +4,9 @@
 # export that the end-to-end cases keep, a merge of generated models, and
 # every model, input or merged, of the zorvel cases that end in a merge
 # (each also reported on), and a merge of imported glTF files. The box case
-# is read back: its corners and every face turned outward; so is the
-# textured case: its images and coordinates; the examples are exported,
-# imported and exported again.
+# is read back (its corners and every face turned outward), the normals case
+# (flat, smooth, zero, any scale) and the textured case (its images and
+# coordinates); the examples are exported, imported and exported again.
 #
 #   gltf_test.sh ZORVEL ZORVEL_MODEL SOURCE_DIR VALIDATOR_DIR
 source "$(dirname "$0")/common.sh"
@@ -74,7 +74,8 @@ export_in "$cube" box.glb cube.rsd
 $check box "$work/box.glb" 1 2 3 2 4 7 12 || fail "the box read back"
 
 normals=$source/tests/model-cases/export-normals-at-any-scale/out/normals.glb
-$check normals "$normals" tiny 1 0 0 far 0 -1 0 || fail "normals at any scale"
+$check normals "$normals" tiny 1 0 0 far 0 -1 0 flat 1 0 0 smooth radial zero 0.57735027 -0.57735027 -0.57735027 ||
+  fail "normals: at any scale, flat, smooth, zero"
 
 textured=$source/tests/model-cases/export-textures-coordinates-colours-alpha
 mkdir "$work/tim" && (cd "$work/tim" && sh "$textured/setup") || fail "making the textured case's images"
