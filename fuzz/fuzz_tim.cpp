@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (float u : {-huge, -0.5f, 0.0f, 0.5f * float(image.width), float(image.width), huge, nan})
                 for (float v : {-1.0f, float(image.height) - 0.5f, float(image.height), nan})
                     for (int k = 0; k < 4; ++k) seen += image.texel(u, v)[k];
-            static volatile unsigned sink;
+            [[maybe_unused]] static volatile unsigned sink;
             sink = seen;
             // A small image only: the PNG encoder is not what is tried here.
             if (image.rgba.size() <= 65536) texture_png(image);
