@@ -21,4 +21,4 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 bash scripts/memcheck.sh
 
 # A short run of every fuzz target (longer runs: bash fuzz/run.sh SECONDS).
-bash fuzz/run.sh 30
+bash fuzz/run.sh 20
