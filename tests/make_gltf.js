@@ -91,12 +91,12 @@ const scenes = {
         .addTarget(doc.createPrimitiveTarget().setAttribute('POSITION', accessor('VEC3', new Float32Array(6)))),
       primitive({mode: Primitive.Mode.LINES, position: [0, 0, 0, 1, 1, 1]}))));
   },
-  // Materials: a colour; unlit, double-sided and blended with colours per
+  // Materials: a double-sided colour; unlit, double-sided and blended with colours per
   // corner; a PNG texture with grey corners, and with coordinates outside
   // the image, and with a reddish factor; none.
   materials() {
     const unlit = doc.createExtension(KHRMaterialsUnlit);
-    const red = doc.createMaterial().setBaseColorFactor([1, 0, 0, 1]);
+    const red = doc.createMaterial().setBaseColorFactor([1, 0, 0, 1]).setDoubleSided(true);
     const bare = doc.createMaterial().setDoubleSided(true).setAlphaMode('BLEND').setBaseColorFactor([1, 1, 1, 0.5])
       .setExtension('KHR_materials_unlit', unlit.createUnlit());
     // Pure colours, black both opaque and transparent, and one of no pure channel.
