@@ -2,19 +2,19 @@
 # Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) in build-fuzz/
 # and runs each for SECONDS seconds (default 60), two at a time:
 #
-#   bash fuzz/run.sh [SECONDS] [TARGET...]     TARGET: run rsd ply mat model (default all)
+#   bash fuzz/run.sh [SECONDS] [TARGET...]     TARGET: run rsd ply mat model tim import (default all)
 #
-# Seeds are made from tests/cases; what the fuzzer finds new is kept in
-# fuzz/corpus-work/TARGET (not in git) and used again by the next run. A
-# crash, leak, timeout or sanitizer report stops that target, leaves the
-# input in fuzz/corpus-work/artifacts/ and makes the script fail.
+# Seeds are made from the test cases and examples/; what the fuzzer finds
+# new is kept in fuzz/corpus-work/TARGET (not in git) and used again by the
+# next run. A crash, leak, timeout or sanitizer report stops that target,
+# leaves the input in fuzz/corpus-work/artifacts/ and makes the script fail.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(run rsd ply mat model)
+[ ${#targets[@]} -gt 0 ] || targets=(run rsd ply mat model tim import)
 jobs=${FUZZ_JOBS:-2}
 
 build=$root/build-fuzz
@@ -25,6 +25,15 @@ cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" \
   --target "${targets[@]/#/fuzz_}" >/dev/null
 rm -rf "$build/seeds"
 python3 fuzz/make-corpus.py "$build/seeds" >/dev/null
+# fuzz_import's seeds: the import cases' glTF files, binary and JSON, where
+# the tests' glTF writer is installed.
+mkdir -p "$build/seeds/import"
+if [ -d build-tools/gltf-transform/node_modules ]; then
+  for scene in transforms primitives materials jpeg points badimage; do
+    node tests/make_gltf.js $scene "$build/seeds/import/$scene.glb"
+    (cd "$build/seeds/import" && node "$root/tests/make_gltf.js" $scene $scene.gltf && rm -f $scene.bin)
+  done
+fi
 mkdir -p "$work/artifacts"
 
 fuzz_one() {

@@ -110,16 +110,18 @@ const char* scan_coordinate(const char* p, const char* end, const char* limit, f
 char* format_int(char* out, long long value);        // "%d"
 char* format_hex(char* out, unsigned value);         // "%x"
 char* format_fixed(char* out, float value);          // "%f" of the value as a double
+char* format_shortest(char* out, float value);       // the fewest digits that scan_float reads back as value
 // Room each of the three needs at `out`: the longest text, and bytes just
 // past the end of a shorter one may be written as well.
 constexpr std::size_t FORMAT_MAX = 64;
 
 // ---- Text output ------------------------------------------------------------
 // An output file written through one large buffer. Every failure to create,
-// write or close it ends the run with its report.
+// write or close it ends the run with its report, which names `name`; the
+// file opened is `opened` where one is given (a temporary name).
 class OutFile {
 public:
-    explicit OutFile(const std::string& name);
+    explicit OutFile(const std::string& name, const std::string& opened = {});
     ~OutFile();
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
@@ -148,6 +150,7 @@ void flag_off();
 void readPLY();
 void readPLY2(RsdData& rsd);
 void writePLY();
+char* writePLY2(char* out, const PolygonData& polygon);  // one line; returns its end
 void readMAT();
 void readMAT2(char type, const char* data, const char* end, MaterialData& material,
               const RsdData& rsd);

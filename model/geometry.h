@@ -38,6 +38,8 @@ inline Vec3 normalised(Direction v) {
 
 // These formats have Y pointing down and Z away from the viewer.
 inline Vec3 to_gltf(const VectorData& v) { return {v.x, -v.y, -v.z}; }
+// And back, for import: the same turn undoes itself.
+inline Direction from_gltf(Direction v) { return {v.x, -v.y, -v.z}; }
 
 // A polygon's triangles as corner numbers, counter-clockwise seen from its
 // front in glTF's axes. Corners are clockwise from the front in these

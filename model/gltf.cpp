@@ -1,7 +1,9 @@
 // "export": the groups as one glTF 2.0 binary file (.glb): a node and a mesh
-// per group, a triangle primitive per kind of material in it.
+// per group, a triangle primitive per kind of material in it, and each
+// texture file read as a PNG image in the binary chunk.
 #include "geometry.h"
 #include "json.h"
+#include "png_writer.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <exception>
 #include <map>
 #include <tuple>
+#include <type_traits>
 
 namespace {
 
@@ -19,25 +22,41 @@ struct GltfVertex {
     unsigned char colour[4];
 };
 static_assert(sizeof(GltfVertex) == 28);
+// Textured primitives have vertices of their own, with texture coordinates:
+// a mesh's other primitives need not carry them.
+struct TexturedVertex {
+    float position[3];
+    float normal[3];
+    unsigned char colour[4];
+    float texcoord[2];
+};
+static_assert(sizeof(TexturedVertex) == 36);
 
 constexpr int FLOAT = 5126, UNSIGNED_BYTE = 5121, UNSIGNED_INT = 5125;
 constexpr int ARRAY_BUFFER = 34962, ELEMENT_ARRAY_BUFFER = 34963;
+constexpr int NEAREST = 9728, CLAMP_TO_EDGE = 33071;
 const Vec3 FALLBACK_NORMAL{0, 0, 1};  // for a polygon without area and without a normal of its own
 
 // What the glTF material of a polygon depends on.
 struct Look {
     bool unlit = false, doubleSided = false, semiTransparent = false;
     std::string texture;
+    int image = -1;  // the texture's place in Scene::textures when its file was read
     auto operator<=>(const Look&) const = default;
 };
 
-Look look_of(const MaterialData* m, const RsdData& rsd) {
-    Look look{is_unlit(m), is_double_sided(m), is_semi_transparent(m), {}};
-    if (m && is_textured(m->type)) look.texture = rsd.tex[static_cast<std::size_t>(m->tim)].name;
+Look look_of(const Scene& scene, const Group& group, const MaterialData* m) {
+    Look look{is_unlit(m), is_double_sided(m), is_semi_transparent(m), {}, -1};
+    if (!m || !is_textured(m->type)) return look;
+    const auto line = static_cast<std::size_t>(m->tim);
+    look.texture = group.model->tex[line].name;
+    if (texture_of(scene, group, m)) look.image = scene.textureOf[group.modelIndex][line];
     return look;
 }
 
-Json material_json(const Look& look) {
+// A material whose texture file was read shows glTF texture `texture` of
+// `image`; one whose file is missing looks as if it had none.
+Json material_json(const Look& look, int texture, const TimImage* image) {
     std::string name = look.unlit ? "unlit" : "lit";
     if (look.doubleSided) name += " double-sided";
     if (look.semiTransparent) name += " semi-transparent";
@@ -47,7 +66,13 @@ Json material_json(const Look& look) {
     m["pbrMetallicRoughness"] = {{"baseColorFactor", {1.0f, 1.0f, 1.0f, look.semiTransparent ? 0.5f : 1.0f}},
                                  {"metallicFactor", 0.0f},
                                  {"roughnessFactor", 1.0f}};
-    if (look.semiTransparent) m["alphaMode"] = "BLEND";
+    if (image) m["pbrMetallicRoughness"]["baseColorTexture"] = {{"index", texture}};
+    if (look.semiTransparent) {
+        m["alphaMode"] = "BLEND";
+    } else if (image && image->transparent) {
+        m["alphaMode"] = "MASK";
+        m["alphaCutoff"] = 0.5f;
+    }
     if (look.doubleSided) m["doubleSided"] = true;
     if (look.unlit) m["extensions"] = {{"KHR_materials_unlit", Json::object()}};
     if (!look.texture.empty()) m["extras"] = {{"texture", look.texture}};
@@ -63,12 +88,13 @@ struct Builder {
     int material(const Look& look) {
         return materials.try_emplace(look, static_cast<int>(materials.size())).first->second;
     }
-    // Appends bytes as a new buffer view, starting on a four-byte boundary.
+    // Appends bytes as a new buffer view, starting on a four-byte boundary;
+    // an image's view has no target.
     int view(const void* data, std::size_t size, int target, int stride = 0) {
         bin.resize((bin.size() + 3) & ~std::size_t{3}, '\0');
         Json v{{"buffer", 0}, {"byteOffset", bin.size()}, {"byteLength", size}};
         if (stride) v["byteStride"] = stride;
-        v["target"] = target;
+        if (target) v["target"] = target;
         bin.append(static_cast<const char*>(data), size);
         bufferViews.push_back(std::move(v));
         return static_cast<int>(bufferViews.size() - 1);
@@ -79,22 +105,22 @@ struct Builder {
     }
 };
 
-// Finds or adds a vertex: corners with the same position, normal and colour
-// share one. Open addressing over the vertex numbers, plus one (0: free).
+// Finds or adds a vertex: corners with the same position, normal, colour
+// (and texture coordinates) share one. Open addressing over the vertex
+// numbers, plus one (0: free), kept at most half full: sized for `corners`,
+// or made room in as vertices come where their count is not known.
+template <class Vertex>
 class VertexTable {
 public:
     explicit VertexTable(std::size_t corners) {
         std::size_t size = 16;
         while (size < 2 * corners) size *= 2;
         slots_.assign(size, 0);
+        // At most one vertex a corner; room untouched costs no memory.
+        vertices.reserve(corners);
     }
-    std::uint32_t find_or_add(const GltfVertex& v) {
-        std::uint64_t word[4] = {};
-        std::memcpy(word, &v, sizeof v);
-        std::uint64_t h = word[0] * 0x9E3779B97F4A7C15u ^ word[1] * 0xC2B2AE3D27D4EB4Fu ^
-                          word[2] * 0x165667B19E3779F9u ^ word[3] * 0xD6E8FEB86659FD93u;
-        h ^= h >> 31;
-        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+    std::uint32_t find_or_add(const Vertex& v) {
+        for (std::size_t i = hash(v) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
             if (slots_[i] == 0) {
                 vertices.push_back(v);
                 slots_[i] = static_cast<std::uint32_t>(vertices.size());
@@ -103,20 +129,55 @@ public:
             if (std::memcmp(&vertices[slots_[i] - 1], &v, sizeof v) == 0) return slots_[i] - 1;
         }
     }
-    std::vector<GltfVertex> vertices;
+    // Room for one more vertex.
+    void make_room() {
+        if (2 * (vertices.size() + 1) <= slots_.size()) return;
+        slots_.assign(2 * slots_.size(), 0);
+        for (std::size_t n = 0; n < vertices.size(); ++n) {
+            std::size_t i = hash(vertices[n]) & (slots_.size() - 1);
+            while (slots_[i] != 0) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = static_cast<std::uint32_t>(n + 1);
+        }
+    }
+    std::vector<Vertex> vertices;
 
 private:
+    static std::uint64_t hash(const Vertex& v) {
+        static constexpr std::uint64_t MIX[] = {0x9E3779B97F4A7C15u, 0xC2B2AE3D27D4EB4Fu, 0x165667B19E3779F9u,
+                                                0xD6E8FEB86659FD93u, 0xFF51AFD7ED558CCDu};
+        constexpr std::size_t WORDS = (sizeof v + 7) / 8;
+        static_assert(WORDS <= std::size(MIX));
+        std::uint64_t word[WORDS] = {};
+        std::memcpy(word, &v, sizeof v);
+        std::uint64_t h = 0;
+        for (std::size_t i = 0; i < WORDS; ++i) h ^= word[i] * MIX[i];
+        return h ^ h >> 31;
+    }
     std::vector<std::uint32_t> slots_;
 };
 
 // One group's triangles, built on their own so that groups can be built at
-// the same time: the shared vertices, and a list of indices for each look,
-// in order of first use.
+// the same time: the shared vertices (those of textured primitives apart),
+// and a list of indices for each look, in order of first use.
 struct Mesh {
     std::vector<GltfVertex> vertices;
+    std::vector<TexturedVertex> texturedVertices;
     std::vector<std::pair<Look, std::vector<std::uint32_t>>> primitives;
     long long leftOut = 0;  // polygons with a corner that is no finite point
 };
+
+// Corner k of a polygon whose material shows `image`: glTF multiplies the
+// texel by the colour, 1 at most, so twice the colour gives "times colour /
+// 128" up to where it would brighten.
+TexturedVertex textured_vertex(Vec3 position, Vec3 normal, const MaterialData& material, int k, const TimImage& image) {
+    Rgb c = modulation(material, k);
+    auto twice = [](unsigned char value) { return static_cast<unsigned char>(std::min(255, 2 * value)); };
+    return {{position.x, position.y, position.z},
+            {normal.x, normal.y, normal.z},
+            {twice(c.r), twice(c.g), twice(c.b), 255},
+            {static_cast<float>(double(material.u[k]) / image.width),
+             static_cast<float>(double(material.v[k]) / image.height)}};
+}
 
 Mesh build_mesh(const Scene& scene, const Group& group) {
     const RsdData& rsd = *group.model;
@@ -124,10 +185,16 @@ Mesh build_mesh(const Scene& scene, const Group& group) {
     Mesh mesh;
     std::size_t corners = 0;
     for (int p : group.polygons) corners += static_cast<std::size_t>(corner_count(ply.polygon[static_cast<std::size_t>(p)]));
-    VertexTable table(corners);
+    VertexTable<GltfVertex> table(corners);
+    VertexTable<TexturedVertex> texturedTable(0);
     // Within one model, a look is known by the flag bits and the texture
-    // line: the primitive of each, found without comparing names.
-    std::map<std::pair<int, int>, std::size_t> primitiveOf;
+    // line: the primitive of each and the image it shows, found without
+    // comparing names.
+    struct Kind {
+        std::size_t primitive;
+        const TimImage* image;
+    };
+    std::map<std::pair<int, int>, Kind> primitiveOf;
     for (int p : group.polygons) {
         const PolygonData& polygon = ply.polygon[static_cast<std::size_t>(p)];
         if (!is_drawable(polygon, ply.vertex)) {
@@ -137,67 +204,97 @@ Mesh build_mesh(const Scene& scene, const Group& group) {
         const MaterialData* material = material_of(scene, group, p);
         std::pair<int, int> key{material ? material->flag & 7 : 0,
                                 material && is_textured(material->type) ? material->tim : -1};
-        auto [at, added] = primitiveOf.try_emplace(key, mesh.primitives.size());
+        auto [at, added] = primitiveOf.try_emplace(key, Kind{mesh.primitives.size(), nullptr});
         if (added) {
             // Two texture lines may name the same file.
-            Look look = look_of(material, rsd);
+            Look look = look_of(scene, group, material);
+            at->second.image = texture_of(scene, group, material);
             auto same = std::find_if(mesh.primitives.begin(), mesh.primitives.end(),
                                      [&](const auto& primitive) { return primitive.first == look; });
-            at->second = static_cast<std::size_t>(same - mesh.primitives.begin());
+            at->second.primitive = static_cast<std::size_t>(same - mesh.primitives.begin());
             if (same == mesh.primitives.end()) mesh.primitives.emplace_back(std::move(look), std::vector<std::uint32_t>());
         }
+        const TimImage* image = at->second.image;
         Vec3 face = face_normal(polygon, ply.vertex);
         if (face.x == 0 && face.y == 0 && face.z == 0) face = FALLBACK_NORMAL;
         std::uint32_t index[4];
         for (int k = 0; k < corner_count(polygon); ++k) {
             const VectorData& vertex = ply.vertex[static_cast<std::size_t>(polygon.vtx[k])];
             Vec3 position = to_gltf(vertex), normal = corner_normal(polygon, material, k, ply, face);
+            if (image) [[unlikely]] {
+                texturedTable.make_room();
+                index[k] = texturedTable.find_or_add(textured_vertex(position, normal, *material, k, *image));
+                continue;
+            }
             Rgb colour = corner_colour(material, k);
             GltfVertex v{{position.x, position.y, position.z}, {normal.x, normal.y, normal.z},
                          {colour.r, colour.g, colour.b, 255}};
             index[k] = table.find_or_add(v);
         }
         Triangles triangles = triangles_of(polygon);
-        std::vector<std::uint32_t>& indices = mesh.primitives[at->second].second;
+        std::vector<std::uint32_t>& indices = mesh.primitives[at->second.primitive].second;
         for (int t = 0; t < triangles.count; ++t)
             for (int k : triangles.corners[static_cast<std::size_t>(t)]) indices.push_back(index[k]);
     }
     mesh.vertices = std::move(table.vertices);
+    mesh.texturedVertices = std::move(texturedTable.vertices);
     return mesh;
+}
+
+// The attributes of a mesh's vertices, their bytes appended to the binary
+// chunk; null when there are none.
+template <class Vertex>
+Json attributes_json(const std::vector<Vertex>& vertices, Builder& out) {
+    if (vertices.empty()) return nullptr;
+    Vec3 min = {vertices[0].position[0], vertices[0].position[1], vertices[0].position[2]}, max = min;
+    for (const Vertex& v : vertices) {
+        min = {std::min(min.x, v.position[0]), std::min(min.y, v.position[1]), std::min(min.z, v.position[2])};
+        max = {std::max(max.x, v.position[0]), std::max(max.y, v.position[1]), std::max(max.z, v.position[2])};
+    }
+    int view = out.view(vertices.data(), vertices.size() * sizeof(Vertex), ARRAY_BUFFER, sizeof(Vertex));
+    auto attribute = [&](std::size_t offset, int type, const char* shape) {
+        return Json{{"bufferView", view}, {"byteOffset", offset}, {"componentType", type},
+                    {"count", vertices.size()}, {"type", shape}};
+    };
+    Json position = attribute(offsetof(Vertex, position), FLOAT, "VEC3");
+    position["min"] = {min.x, min.y, min.z};
+    position["max"] = {max.x, max.y, max.z};
+    Json colour = attribute(offsetof(Vertex, colour), UNSIGNED_BYTE, "VEC4");
+    colour["normalized"] = true;
+    Json attributes{{"POSITION", out.accessor(std::move(position))},
+                    {"NORMAL", out.accessor(attribute(offsetof(Vertex, normal), FLOAT, "VEC3"))},
+                    {"COLOR_0", out.accessor(std::move(colour))}};
+    if constexpr (std::is_same_v<Vertex, TexturedVertex>)
+        attributes["TEXCOORD_0"] = out.accessor(attribute(offsetof(Vertex, texcoord), FLOAT, "VEC2"));
+    return attributes;
 }
 
 // The group's mesh as glTF, its bytes appended to the binary chunk; null
 // when it has no polygon to show (glTF has no empty mesh).
 Json mesh_json(const Group& group, const Mesh& mesh, Builder& out) {
     if (mesh.primitives.empty()) return nullptr;
-    const std::vector<GltfVertex>& vertices = mesh.vertices;
-    Vec3 min = {vertices[0].position[0], vertices[0].position[1], vertices[0].position[2]}, max = min;
-    for (const GltfVertex& v : vertices) {
-        min = {std::min(min.x, v.position[0]), std::min(min.y, v.position[1]), std::min(min.z, v.position[2])};
-        max = {std::max(max.x, v.position[0]), std::max(max.y, v.position[1]), std::max(max.z, v.position[2])};
-    }
-    int view = out.view(vertices.data(), vertices.size() * sizeof(GltfVertex), ARRAY_BUFFER, sizeof(GltfVertex));
-    auto attribute = [&](std::size_t offset, int type, const char* shape) {
-        return Json{{"bufferView", view}, {"byteOffset", offset}, {"componentType", type},
-                    {"count", vertices.size()}, {"type", shape}};
-    };
-    Json position = attribute(offsetof(GltfVertex, position), FLOAT, "VEC3");
-    position["min"] = {min.x, min.y, min.z};
-    position["max"] = {max.x, max.y, max.z};
-    Json colour = attribute(offsetof(GltfVertex, colour), UNSIGNED_BYTE, "VEC4");
-    colour["normalized"] = true;
-    Json attributes{{"POSITION", out.accessor(std::move(position))},
-                    {"NORMAL", out.accessor(attribute(offsetof(GltfVertex, normal), FLOAT, "VEC3"))},
-                    {"COLOR_0", out.accessor(std::move(colour))}};
-
+    const Json attributes = attributes_json(mesh.vertices, out);
+    const Json texturedAttributes = attributes_json(mesh.texturedVertices, out);
     Json list = Json::array();
     for (const auto& [look, indices] : mesh.primitives) {
         int indexView = out.view(indices.data(), indices.size() * sizeof(std::uint32_t), ELEMENT_ARRAY_BUFFER);
         int accessor = out.accessor({{"bufferView", indexView}, {"componentType", UNSIGNED_INT},
                                      {"count", indices.size()}, {"type", "SCALAR"}});
-        list.push_back({{"attributes", attributes}, {"indices", accessor}, {"material", out.material(look)}, {"mode", 4}});
+        list.push_back({{"attributes", look.image < 0 ? attributes : texturedAttributes},
+                        {"indices", accessor},
+                        {"material", out.material(look)},
+                        {"mode", 4}});
     }
     return {{"name", group.name}, {"primitives", std::move(list)}};
+}
+
+// A texture file's image as PNG in the binary chunk.
+Json image_json(const Texture& texture, Builder& out) {
+    const TimImage& image = texture.image;
+    PngWriter png(image.width, image.height, true);
+    png.write_rows(image.rgba.data(), image.height);
+    const std::string bytes = png.finish();
+    return {{"name", texture.name}, {"bufferView", out.view(bytes.data(), bytes.size(), 0)}, {"mimeType", "image/png"}};
 }
 
 void put_u32(std::string& out, std::uint32_t value) {
@@ -224,6 +321,14 @@ std::vector<std::string> make_glb(const Scene& scene, long long& leftOut) {
 
     leftOut = 0;
     Builder out;
+    // Room for every mesh's bytes at once (images, small, may still move
+    // them): the binary chunk of a large model is most of the file.
+    std::size_t meshBytes = 0;
+    for (const Mesh& mesh : built) {
+        meshBytes += mesh.vertices.size() * sizeof(GltfVertex) + mesh.texturedVertices.size() * sizeof(TexturedVertex) + 8;
+        for (const auto& primitive : mesh.primitives) meshBytes += primitive.second.size() * sizeof(std::uint32_t) + 4;
+    }
+    out.bin.reserve(meshBytes);
     Json nodes = Json::array(), meshes = Json::array();
     for (std::size_t k = 0; k < groups; ++k) {
         const Group& group = scene.groups[k];
@@ -254,9 +359,31 @@ std::vector<std::string> make_glb(const Scene& scene, long long& leftOut) {
     gltf["nodes"] = std::move(nodes);
     if (!meshes.empty()) {
         gltf["meshes"] = std::move(meshes);
-        Json materials = Json::array();
-        for (const Look& look : looks) materials.push_back(material_json(look));
+        // Each image that a material shows, once, in order of first use: a
+        // PNG image in the binary chunk, with a texture and a sampler of its own.
+        Json materials = Json::array(), textures = Json::array(), images = Json::array(), samplers = Json::array();
+        std::map<int, int> textureNumber;  // the glTF texture of each image shown
+        for (const Look& look : looks) {
+            if (look.image < 0) {
+                materials.push_back(material_json(look, -1, nullptr));
+                continue;
+            }
+            const Texture& texture = scene.textures[static_cast<std::size_t>(look.image)];
+            auto [at, added] = textureNumber.try_emplace(look.image, static_cast<int>(textures.size()));
+            if (added) {
+                textures.push_back({{"sampler", at->second}, {"source", at->second}});
+                images.push_back(image_json(texture, out));
+                samplers.push_back({{"magFilter", NEAREST}, {"minFilter", NEAREST},
+                                    {"wrapS", CLAMP_TO_EDGE}, {"wrapT", CLAMP_TO_EDGE}});
+            }
+            materials.push_back(material_json(look, at->second, &texture.image));
+        }
         gltf["materials"] = std::move(materials);
+        if (!textures.empty()) {
+            gltf["textures"] = std::move(textures);
+            gltf["images"] = std::move(images);
+            gltf["samplers"] = std::move(samplers);
+        }
         gltf["accessors"] = std::move(out.accessors);
         gltf["bufferViews"] = std::move(out.bufferViews);
         out.bin.resize((out.bin.size() + 3) & ~std::size_t{3}, '\0');

@@ -32,6 +32,7 @@ struct Counts {
     std::set<std::string> textures;
     Bounds bounds;
     long long withoutMaterial = 0, severalMaterials = 0, unusedVertices = 0;
+    long long outsideImage = 0;  // textured materials with a corner's coordinates outside their image
 
     void add(const Counts& other) {
         vertices += other.vertices;
@@ -44,6 +45,7 @@ struct Counts {
         withoutMaterial += other.withoutMaterial;
         severalMaterials += other.severalMaterials;
         unusedVertices += other.unusedVertices;
+        outsideImage += other.outsideImage;
     }
 };
 
@@ -74,7 +76,16 @@ ModelUse model_use(const RsdData& rsd) {
     return use;
 }
 
-Counts count_group(const Group& group, std::size_t groupNumber, ModelUse& use) {
+// Whether a corner the material's polygon has (a triangle's fourth is
+// none) has coordinates outside the image.
+bool outside(const MaterialData& material, const PolygonData& polygon, const TimImage& image) {
+    for (int k = 0; k < corner_count(polygon); ++k)
+        if (material.u[k] < 0 || material.u[k] >= image.width || material.v[k] < 0 || material.v[k] >= image.height)
+            return true;
+    return false;
+}
+
+Counts count_group(const Scene& scene, const Group& group, std::size_t groupNumber, ModelUse& use) {
     const RsdData& rsd = *group.model;
     Counts c;
     c.vertices = group.vertexCount;
@@ -101,7 +112,11 @@ Counts count_group(const Group& group, std::size_t groupNumber, ModelUse& use) {
     for (int m : group.materials) {
         const MaterialData& material = rsd.mat.material[static_cast<std::size_t>(m)];
         ++c.materials[type_column(material.type)];
-        if (is_textured(material.type)) c.textures.insert(rsd.tex[static_cast<std::size_t>(material.tim)].name);
+        if (!is_textured(material.type)) continue;
+        c.textures.insert(rsd.tex[static_cast<std::size_t>(material.tim)].name);
+        const TimImage* image = texture_of(scene, group, &material);
+        if (image && outside(material, rsd.ply.polygon[static_cast<std::size_t>(material.polygon)], *image))
+            ++c.outsideImage;
     }
     return c;
 }
@@ -126,6 +141,40 @@ std::vector<std::string> row(const std::string& name, const std::string& vertice
     return cells;
 }
 
+// Rows in aligned columns: those marked as text (names, words, bounds)
+// read from the left, numbers from the right.
+void print_columns(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& text, std::FILE* out) {
+    std::vector<std::size_t> width(rows[0].size(), 0);
+    for (const auto& r : rows)
+        for (std::size_t k = 0; k < r.size(); ++k) width[k] = std::max(width[k], r[k].size());
+    for (const auto& r : rows) {
+        std::string line;
+        for (std::size_t k = 0; k < r.size(); ++k) {
+            std::string pad(width[k] - r[k].size(), ' ');
+            line += text[k] ? r[k] + (k + 1 == r.size() ? "" : pad) : pad + r[k];
+            if (k + 1 < r.size()) line += "  ";
+        }
+        std::fprintf(out, "%s\n", line.c_str());
+    }
+}
+
+// The texture files in merged-number order: found or not, and what their
+// image is where it could be read.
+void print_textures(const Scene& scene, std::FILE* out) {
+    if (scene.textures.empty()) return;
+    std::vector<std::vector<std::string>> rows{{"texture", "found", "bits", "size", "tables"}};
+    for (const Texture& t : scene.textures) {
+        if (!t.read()) {
+            rows.push_back({t.name, t.found ? "yes" : "no", "-", "-", "-"});
+            continue;
+        }
+        const TimImage& image = t.image;
+        std::string size = std::to_string(image.width) + "x" + std::to_string(image.height);
+        rows.push_back({t.name, "yes", std::to_string(image.bits), size, std::to_string(image.tables)});
+    }
+    print_columns(rows, {true, true, false, false, false}, out);
+}
+
 void print_table(const Scene& scene, const std::vector<Counts>& counts, const Counts& total, std::FILE* out) {
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"group", "vertices", "normals", "triangles", "quadrangles", "C", "G", "T", "D", "H", "other",
@@ -137,20 +186,10 @@ void print_table(const Scene& scene, const std::vector<Counts>& counts, const Co
         rows.push_back(row(g.name, vertices, counts[i]));
     }
     rows.push_back(row("total", std::to_string(total.vertices), total));
-    std::vector<std::size_t> width(rows[0].size(), 0);
-    for (const auto& r : rows)
-        for (std::size_t k = 0; k < r.size(); ++k) width[k] = std::max(width[k], r[k].size());
-    for (const auto& r : rows) {
-        std::string line;
-        for (std::size_t k = 0; k < r.size(); ++k) {
-            // Names and bounds read from the left, numbers from the right.
-            std::string pad(width[k] - r[k].size(), ' ');
-            bool text = k == 0 || k + 1 == r.size();
-            line += text ? r[k] + (k + 1 == r.size() ? "" : pad) : pad + r[k];
-            if (k + 1 < r.size()) line += "  ";
-        }
-        std::fprintf(out, "%s\n", line.c_str());
-    }
+    std::vector<bool> text(rows[0].size(), false);
+    text.front() = text.back() = true;
+    print_columns(rows, text, out);
+    print_textures(scene, out);
     for (std::size_t i = 0; i < counts.size(); ++i) {
         const std::string& name = scene.groups[i].name;
         const Counts& c = counts[i];
@@ -158,6 +197,14 @@ void print_table(const Scene& scene, const std::vector<Counts>& counts, const Co
         if (c.severalMaterials)
             std::fprintf(out, "%s: polygons named by several materials: %lld\n", name.c_str(), c.severalMaterials);
         if (c.unusedVertices) std::fprintf(out, "%s: vertices no polygon uses: %lld\n", name.c_str(), c.unusedVertices);
+        if (c.outsideImage)
+            std::fprintf(out, "%s: materials with texture coordinates outside their image: %lld\n", name.c_str(),
+                         c.outsideImage);
+    }
+    for (const Texture& t : scene.textures) {
+        if (!t.found) std::fprintf(out, "%s: texture file not found\n", t.name.c_str());
+        else if (t.failure)
+            std::fprintf(out, "%s: texture file not read: %s\n", t.name.c_str(), t.failure->message.c_str());
     }
 }
 
@@ -178,7 +225,24 @@ Json counts_json(const Counts& c, bool total) {
     j["polygonsWithoutMaterial"] = c.withoutMaterial;
     j["polygonsWithSeveralMaterials"] = c.severalMaterials;
     j["unusedVertices"] = c.unusedVertices;
+    j["materialsWithCoordinatesOutsideImage"] = c.outsideImage;
     return j;
+}
+
+Json textures_json(const Scene& scene) {
+    Json list = Json::array();
+    for (const Texture& t : scene.textures) {
+        Json j{{"name", t.name}, {"found", t.found}, {"bits", nullptr}, {"width", nullptr}, {"height", nullptr},
+               {"tables", nullptr}};
+        if (t.read()) {
+            j["bits"] = t.image.bits;
+            j["width"] = t.image.width;
+            j["height"] = t.image.height;
+            j["tables"] = t.image.tables;
+        }
+        list.push_back(std::move(j));
+    }
+    return list;
 }
 
 }  // namespace
@@ -190,7 +254,7 @@ void print_info(const Scene& scene, bool json, std::FILE* out) {
     for (const RsdData& rsd : malrsd) uses.push_back(model_use(rsd));
     for (std::size_t i = 0; i < scene.groups.size(); ++i) {
         const Group& g = scene.groups[i];
-        counts.push_back(count_group(g, i, uses[g.modelIndex]));
+        counts.push_back(count_group(scene, g, i, uses[g.modelIndex]));
         total.add(counts.back());
     }
     if (!json) return print_table(scene, counts, total, out);
@@ -204,5 +268,6 @@ void print_info(const Scene& scene, bool json, std::FILE* out) {
     Json all;
     all["groups"] = std::move(groups);
     all["total"] = counts_json(total, true);
+    all["textures"] = textures_json(scene);
     std::fprintf(out, "%s\n", json_text(all).c_str());
 }

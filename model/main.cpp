@@ -1,7 +1,10 @@
 // zorvel-model: reads models of zorvel's formats, input or merged, and
-// reports on them, exports them to glTF 2.0 or draws them.
+// reports on them, exports them to glTF 2.0 or draws them; converts a
+// texture image to PNG; imports a glTF 2.0 file as an input model.
 #include "model.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -20,6 +23,8 @@ const char* const USAGE =
     "       zorvel-model render MODEL... -o FILE.png [--size PIXELS]\n"
     "                    [--view iso|front|back|left|right|top|bottom]\n"
     "                    [--colour material|group] [--wire]\n"
+    "       zorvel-model texture FILE.tim -o FILE.png [--table N]\n"
+    "       zorvel-model import FILE.glb|FILE.gltf -o STEM [--scale S] [--triangles]\n"
     "       zorvel-model --help | --version\n"
     "MODEL is an RSD file, of an input model or of a merged one.\n";
 
@@ -27,24 +32,37 @@ struct UsageError {};
 
 struct CommandLine {
     std::string command;
-    std::vector<char*> models;
+    std::vector<char*> models;  // for "texture": the one TIM file
     std::string output;
     bool json = false;
+    int table = 0;  // the colour table of an indexed texture
     RenderOptions render;
+    ImportOptions import;
 };
 
 CommandLine parse(int argc, char** argv) {
     CommandLine line;
     if (argc < 2) throw UsageError{};
     line.command = argv[1];
-    if (line.command != "info" && line.command != "export" && line.command != "render") throw UsageError{};
-    const bool info = line.command == "info", render = line.command == "render";
+    if (line.command != "info" && line.command != "export" && line.command != "render" && line.command != "texture" &&
+        line.command != "import")
+        throw UsageError{};
+    const bool info = line.command == "info", render = line.command == "render", texture = line.command == "texture",
+               import = line.command == "import";
     bool outputGiven = false, optionsEnded = false;
     for (int i = 2; i < argc; ++i) {
         std::string_view word = argv[i];
         auto value = [&] {
             if (i + 1 >= argc) throw UsageError{};
             return std::string_view(argv[++i]);
+        };
+        // A whole number of digits only, no sign.
+        auto number = [&] {
+            std::string_view text = value();
+            int n = 0;
+            const char* end = text.data() + text.size();
+            if (text.empty() || !is_digit(text[0]) || scan_int(text.data(), end, n) != end) throw UsageError{};
+            return n;
         };
         if (optionsEnded || word.empty() || word[0] != '-') {
             line.models.push_back(argv[i]);
@@ -56,13 +74,11 @@ CommandLine parse(int argc, char** argv) {
             line.output = value();
             outputGiven = true;
         } else if (word == "--size" && render) {
-            std::string_view text = value();
-            int size = 0;
-            const char* end = text.data() + text.size();
-            if (text.empty() || !is_digit(text[0]) || scan_int(text.data(), end, size) != end || size < 16 ||
-                size > 8192)
-                throw UsageError{};
+            const int size = number();
+            if (size < 16 || size > 8192) throw UsageError{};
             line.render.size = size;
+        } else if (word == "--table" && texture) {
+            line.table = number();
         } else if (word == "--view" && render) {
             std::string_view view = value();
             bool known = false;
@@ -75,16 +91,38 @@ CommandLine parse(int argc, char** argv) {
             line.render.colourByGroup = by == "group";
         } else if (word == "--wire" && render) {
             line.render.wire = true;
+        } else if (word == "--scale" && import) {
+            const std::string_view text = value();
+            double scale = 0;
+            const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), scale);
+            // A finite number above zero: a mirroring scale would turn the fronts round.
+            if (problem != std::errc() || end != text.data() + text.size() || !(scale > 0) || !std::isfinite(scale))
+                throw UsageError{};
+            line.import.scale = scale;
+        } else if (word == "--triangles" && import) {
+            line.import.triangles = true;
         } else {
             throw UsageError{};
         }
     }
-    if (line.models.empty() || (!info && (!outputGiven || line.output.empty()))) throw UsageError{};
+    if (line.models.empty() || (!info && (!outputGiven || line.output.empty())) ||
+        ((texture || import) && line.models.size() > 1))
+        throw UsageError{};
     line.models.push_back(nullptr);
     return line;
 }
 
 void run_command(const CommandLine& line) {
+    if (line.command == "texture") {
+        const TimImage image = read_tim(line.models[0], line.table);
+        write_whole_file(line.output, {texture_png(image)});
+        if (image.greyRamp) note_grey_ramp(line.models[0]);
+        return;
+    }
+    if (line.command == "import") {
+        import_gltf(line.models[0], line.output, line.import);
+        return;
+    }
     Scene scene;
     read_scene(static_cast<int>(line.models.size() - 1), const_cast<char**>(line.models.data()), scene);
     if (line.command == "info") {

@@ -55,6 +55,10 @@ void check_textures(const Scene& scene);
 // Once they have drawn: one note on standard error for each texture file
 // missing, and for each drawn in greys for want of a colour table.
 void note_textures(const Scene& scene);
+// The note for a texture file whose indexed pixels have no colour table.
+void note_grey_ramp(const std::string& name);
+// The PNG file (8-bit RGBA) of a decoded texture image.
+std::string texture_png(const TimImage& image);
 
 // The commands. Each reports a failure with RunEnd.
 void print_info(const Scene& scene, bool json, std::FILE* out);
@@ -73,7 +77,36 @@ struct RenderOptions {
 };
 std::vector<std::string> make_png(const Scene& scene, const RenderOptions& options, long long& leftOut);
 
-// Writes the pieces one after another to `path` under a temporary name and
-// renames it at the end, so that a failure leaves no partial file and keeps
-// an older one.
+// A set of output files, each written under a temporary name beside it and
+// renamed to its own only by commit(), once all are written: a failure
+// (RunEnd) leaves no partial file and keeps the older ones.
+class OutputSet {
+public:
+    OutputSet() = default;
+    ~OutputSet();  // removes what was not committed
+    OutputSet(const OutputSet&) = delete;
+    OutputSet& operator=(const OutputSet&) = delete;
+
+    // The temporary file that stands for `path` until commit(), made empty.
+    std::string create(const std::string& path);
+    // A temporary file beside `path` for text that goes into it later,
+    // removed by commit() (and on failure).
+    std::string scratch(const std::string& path);
+    void commit();
+
+private:
+    struct Pending {
+        std::string path, temporary;  // no path: a scratch file
+    };
+    std::vector<Pending> files_;
+};
+// Writes the pieces one after another to `path` as a set of one file.
 void write_whole_file(const std::string& path, const std::vector<std::string>& pieces);
+
+// "import": the glTF file `path` as an input model of these formats, written
+// to STEM.rsd, STEM.ply, STEM.mat and STEM-K.tim; notes on standard error.
+struct ImportOptions {
+    double scale = 1;
+    bool triangles = false;  // no triangles paired into quadrangles
+};
+void import_gltf(const std::string& path, const std::string& stem, const ImportOptions& options);

@@ -1,30 +1,49 @@
-// Writing a whole output file safely: under a temporary name beside it,
-// renamed over the final name only once every byte is on disk.
+// Writing output files safely: each under a temporary name beside it,
+// renamed over its final name only once every file of the set is written.
 #include "model.h"
 
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
-void write_whole_file(const std::string& path, const std::vector<std::string>& pieces) {
-    std::string temporary = path + ".tmp-XXXXXX";
-    int fd = mkstemp(temporary.data());
+OutputSet::~OutputSet() {
+    for (const Pending& file : files_) std::remove(file.temporary.c_str());
+}
+
+std::string OutputSet::scratch(const std::string& path) {
+    std::string temporary = create(path);
+    files_.back().path.clear();
+    return temporary;
+}
+
+std::string OutputSet::create(const std::string& path) {
+    Pending file{path, path + ".tmp-XXXXXX"};
+    const int fd = mkstemp(file.temporary.data());
     fopen_error(fd >= 0, path);
-    bool written = true;
-    for (const std::string& bytes : pieces) {
-        for (std::size_t done = 0; written && done < bytes.size();) {
-            ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            written = n > 0;
-            if (written) done += static_cast<std::size_t>(n);
-        }
-    }
+    files_.push_back(file);
     // mkstemp gives 0600; an output is an ordinary file for its owner's group and others too.
-    mode_t mask = umask(0);
+    const mode_t mask = umask(0);
     umask(mask);
-    written = written && fchmod(fd, 0666 & ~mask) == 0;
-    written = ::close(fd) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        write_error(path);
+    const bool ready = fchmod(fd, 0666 & ~mask) == 0;
+    if (::close(fd) != 0 || !ready) write_error(path);
+    return file.temporary;
+}
+
+void OutputSet::commit() {
+    while (!files_.empty()) {
+        const Pending& file = files_.front();
+        if (file.path.empty()) std::remove(file.temporary.c_str());
+        else if (std::rename(file.temporary.c_str(), file.path.c_str()) != 0) write_error(file.path);
+        files_.erase(files_.begin());
     }
+}
+
+void write_whole_file(const std::string& path, const std::vector<std::string>& pieces) {
+    OutputSet set;
+    {
+        OutFile out(path, set.create(path));
+        for (const std::string& bytes : pieces) out.put(bytes);
+        out.close();
+    }
+    set.commit();
 }

@@ -21,7 +21,31 @@ Edge edge(const Corner& p, const Corner& q) {
     return {a * SUBPIXEL, b * SUBPIXEL, a * (SUBPIXEL / 2 - p.x) + b * (SUBPIXEL / 2 - p.y) + (topOrLeft ? 1 : 0)};
 }
 
-void draw_triangle(const Triangle& t, int firstRow, int lastRow, Band& band) {
+// A pixel of a textured triangle whose edge functions are w0, w1, w2; false
+// where its texel is see-through, which leaves the pixel and its depth to
+// whatever lies behind.
+bool draw_texel(const TexturedTriangle& t, std::int64_t w0, std::int64_t w1, std::int64_t w2, Band& band,
+                std::size_t at) {
+    // Corner k weighs as the edge opposite it; written from corner 0, so
+    // that what is the same at every corner stays exactly that.
+    const float sum = float(w0 + w1 + w2);
+    const float b1 = float(w2) / sum, b2 = float(w0) / sum;
+    auto mix = [&](float k0, float k1, float k2) { return k0 + b1 * (k1 - k0) + b2 * (k2 - k0); };
+    const std::uint8_t* texel = t.image->texel(mix(t.u[0], t.u[1], t.u[2]), mix(t.v[0], t.v[1], t.v[2]));
+    if (texel[3] == 0) return false;
+    const float light = mix(t.light[0], t.light[1], t.light[2]);
+    auto shown = [&](int i, unsigned char Rgb::*c) {
+        const float colour = mix(t.colour[0].*c, t.colour[1].*c, t.colour[2].*c);
+        return channel(static_cast<int>(modulated(texel[i], colour) * light + 0.5f));
+    };
+    band.put(at, {shown(0, &Rgb::r), shown(1, &Rgb::g), shown(2, &Rgb::b)});
+    return true;
+}
+
+// `Textured` is fixed per triangle, so that the pixels of untextured ones
+// pay nothing for textures.
+template <bool Textured>
+void draw_triangle(const Triangle& t, const TexturedTriangle* texture, int firstRow, int lastRow, Band& band) {
     const Corner* v = t.corner;
     std::int32_t left = std::min({v[0].x, v[1].x, v[2].x}), right = std::max({v[0].x, v[1].x, v[2].x});
     const int firstColumn = std::max(0, (left - SUBPIXEL / 2 + SUBPIXEL - 1) / SUBPIXEL);
@@ -101,6 +125,10 @@ void draw_triangle(const Triangle& t, int firstRow, int lastRow, Band& band) {
                     const bool inside = ((w0 - 1) | (w1 - 1) | (w2 - 1)) >= 0;
                     const float z = float(zRow + zxd * (x + 0.5 - x0));
                     if (!(inside & (z < band.depth[at]))) continue;
+                    if constexpr (Textured) {
+                        if (draw_texel(*texture, w0, w1, w2, band, at)) band.depth[at] = z, drawn = true;
+                        continue;
+                    }
                     band.depth[at] = z;
                     drawn = true;
                     if (t.plain) {
@@ -161,9 +189,12 @@ void draw_band(const Drawing& drawing, Band& band) {
     const int first = band.top, last = band.top + band.rows - 1;
     const std::size_t number = std::size_t(band.top / BAND);
     for (std::size_t j = drawing.bandStart[number]; j < drawing.bandStart[number + 1]; ++j) {
-        const std::uint32_t i = drawing.inBand[j];
-        draw_triangle(drawing.triangles[i], std::max<int>(first, drawing.firstRow[i]),
-                      std::min<int>(last, drawing.lastRow[i]), band);
+        const std::uint32_t entry = drawing.inBand[j];
+        const TexturedTriangle* texture = entry & TEXTURED ? &drawing.textured[entry & ~TEXTURED] : nullptr;
+        const std::uint32_t i = texture ? texture->triangle : entry;
+        const int from = std::max<int>(first, drawing.firstRow[i]), to = std::min<int>(last, drawing.lastRow[i]);
+        if (texture) draw_triangle<true>(drawing.triangles[i], texture, from, to, band);
+        else draw_triangle<false>(drawing.triangles[i], nullptr, from, to, band);
     }
     for (std::size_t i = 0; i < drawing.rimCorners.size(); ++i) {
         const int n = drawing.rimCorners[i];

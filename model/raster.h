@@ -31,18 +31,35 @@ struct Triangle {
     bool plain;  // one colour for the whole triangle
 };
 
+// What a textured triangle needs besides its Triangle record, kept aside so
+// that the records of the many untextured ones stay small. Per corner, in
+// the record's corner order: the texel position, the colour that modulates
+// the texels (128 neutral), and the light's factor.
+struct TexturedTriangle {
+    std::uint32_t triangle;  // its place among the Drawing's triangles
+    Rgb colour[3];
+    const TimImage* image;
+    float u[3], v[3], light[3];
+};
+
 inline std::int64_t cross(const Corner& o, const Corner& a, const Corner& b) {
     return std::int64_t(a.x - o.x) * (b.y - o.y) - std::int64_t(a.y - o.y) * (b.x - o.x);
 }
+
+// Marks an entry of Drawing::inBand as the number of a textured triangle.
+constexpr std::uint32_t TEXTURED = std::uint32_t(1) << 31;
 
 // Everything needed to draw: the triangles of every polygon in order, the
 // rows each may touch, and for --wire every polygon's rim.
 struct Drawing {
     std::unique_ptr<Triangle[]> triangles;  // left as they are where firstRow > lastRow
     std::vector<std::uint16_t> firstRow, lastRow;  // firstRow > lastRow: nothing to draw
+    std::vector<TexturedTriangle> textured;  // of the triangles to draw, in their order
     std::vector<std::array<Corner, 4>> rims;
     std::vector<unsigned char> rimCorners;  // 0: not drawn
-    std::vector<std::uint32_t> bandStart, inBand;  // the triangles of each band of rows, in order
+    // The triangles of each band of rows, in order: a triangle's number, or
+    // for a textured one TEXTURED | its number in `textured`.
+    std::vector<std::uint32_t> bandStart, inBand;
 };
 
 // One band of rows being drawn: colours, depths, and the farthest depth in

@@ -2,10 +2,12 @@
 // our own, orthographic, one light from the viewer's upper left.
 //
 // Every polygon is first turned into screen triangles with fixed-point
-// corners and a lit colour per corner; the picture is then drawn in bands of
-// rows, each band on its own from the same triangles in the same order, so
-// that the pixels do not depend on how many threads draw them, and the bands
-// go to the PNG encoder as they are finished.
+// corners and a lit colour per corner (a textured one with its texel
+// positions, modulating colours and light factors per corner instead); the
+// picture is then drawn in bands of rows, each band on its own from the same
+// triangles in the same order, so that the pixels do not depend on how many
+// threads draw them, and the bands go to the PNG encoder as they are
+// finished.
 #include "png_writer.h"
 #include "raster.h"
 
@@ -92,7 +94,7 @@ Corner screen_corner(const Frame& frame, const VectorData& v) {
     return {fixed(0), fixed(1), static_cast<float>((p[2] - frame.min[2]) * frame.depthScale)};
 }
 
-// A stretch of a group's polygons// A stretch of a group's polygons, the unit of work when preparing them.
+// A stretch of a group's polygons, the unit of work when preparing them.
 struct Piece {
     const Group* group;
     std::size_t groupIndex, begin, end;
@@ -111,7 +113,9 @@ public:
         }
     }
 
-    void prepare(const Piece& piece, Drawing& out) const {
+    // Fills the Drawing's places of the piece's polygons, and gives the
+    // textured triangles among them in order.
+    void prepare(const Piece& piece, Drawing& out, std::vector<TexturedTriangle>& textured) const {
         const Group& group = *piece.group;
         const PlyData& ply = group.model->ply;
         std::size_t slot = piece.triangle;
@@ -125,21 +129,29 @@ public:
                 continue;
             }
             const MaterialData* material = material_of(scene_, group, p);
-            // Each corner's place, colour, and how squarely it faces the light
-            // from the polygon's front.
+            const TimImage* image = options_.colourByGroup ? nullptr : texture_of(scene_, group, material);
+            // Each corner's place, colour, texel, and how squarely it faces
+            // the light from the polygon's front.
             Shaded corners[4];
             const Vec3 face = face_normal(polygon, ply.vertex);
             const bool lit = !is_unlit(material);
             for (int k = 0; k < corner_count(polygon); ++k) {
                 corners[k].at = screen_corner(frame_, ply.vertex[static_cast<std::size_t>(polygon.vtx[k])]);
-                corners[k].base = options_.colourByGroup ? PALETTE[piece.groupIndex % std::size(PALETTE)] : corner_colour(material, k);
+                if (image) {
+                    corners[k].base = modulation(*material, k);
+                    corners[k].u = float(material->u[k]), corners[k].v = float(material->v[k]);
+                } else {
+                    corners[k].base = options_.colourByGroup ? PALETTE[piece.groupIndex % std::size(PALETTE)]
+                                                             : corner_colour(material, k);
+                }
                 if (lit) {
                     const Vec3 n = corner_normal(polygon, material, k, ply, face);
                     corners[k].towardsLight = dot({dot(n, axes_[0]), dot(n, axes_[1]), dot(n, axes_[2])}, LIGHT);
                 }
             }
             for (int t = 0; t < triangles.count; ++t, ++slot)
-                prepare_triangle(material, lit, corners, triangles.corners[static_cast<std::size_t>(t)], slot, out);
+                prepare_triangle(material, lit, image, corners, triangles.corners[static_cast<std::size_t>(t)], slot, out,
+                                 textured);
             if (options_.wire) {
                 const std::size_t at = piece.polygon + (i - piece.begin);
                 const std::array<int, 4> rim = rim_of(polygon);
@@ -152,12 +164,14 @@ public:
 private:
     struct Shaded {
         Corner at;
-        Rgb base;
+        Rgb base;  // textured: the colour that modulates the texels
         float towardsLight = 0;
+        float u = 0, v = 0;
     };
 
-    void prepare_triangle(const MaterialData* material, bool lit, const Shaded* corners,
-                          const std::array<int, 3>& which, std::size_t slot, Drawing& out) const {
+    void prepare_triangle(const MaterialData* material, bool lit, const TimImage* image, const Shaded* corners,
+                          const std::array<int, 3>& which, std::size_t slot, Drawing& out,
+                          std::vector<TexturedTriangle>& textured) const {
         Triangle& triangle = out.triangles[slot];
         int k[3] = {which[0], which[1], which[2]};
         std::int64_t area = cross(corners[k[0]].at, corners[k[1]].at, corners[k[2]].at);
@@ -167,15 +181,22 @@ private:
         const bool front = area < 0;
         if (front) std::swap(k[1], k[2]);
         const bool darker = !front && !is_double_sided(material);
+        TexturedTriangle texture;  // filled only for a textured one
         for (int c = 0; c < 3; ++c) {
             const Shaded& corner = corners[k[c]];
             triangle.corner[c] = corner.at;
             float light = lit ? AMBIENT + DIFFUSE * std::max(0.0f, front ? corner.towardsLight : -corner.towardsLight) : 1;
             if (darker) light *= BEHIND;
+            if (image) {
+                // The texels are modulated per pixel, and only then lit.
+                texture.u[c] = corner.u, texture.v[c] = corner.v, texture.light[c] = light;
+                texture.colour[c] = corner.base;
+                continue;
+            }
             auto scaled = [&](unsigned char v) { return channel(static_cast<int>(v * light + 0.5f)); };
             triangle.colour[c] = {scaled(corner.base.r), scaled(corner.base.g), scaled(corner.base.b)};
         }
-        triangle.plain = triangle.colour[0] == triangle.colour[1] && triangle.colour[0] == triangle.colour[2];
+        triangle.plain = !image && triangle.colour[0] == triangle.colour[1] && triangle.colour[0] == triangle.colour[2];
         // The rows whose pixel centres the triangle may cover.
         const Corner* v = triangle.corner;
         const std::int32_t top = std::min({v[0].y, v[1].y, v[2].y}), bottom = std::max({v[0].y, v[1].y, v[2].y});
@@ -184,6 +205,9 @@ private:
         if (bottom < SUBPIXEL / 2 || first > last) return;
         out.firstRow[slot] = static_cast<std::uint16_t>(first);
         out.lastRow[slot] = static_cast<std::uint16_t>(last);
+        if (!image) return;
+        texture.triangle = static_cast<std::uint32_t>(slot), texture.image = image;
+        textured.push_back(texture);
     }
 
     const Scene& scene_;
@@ -217,7 +241,7 @@ std::vector<std::string> make_png(const Scene& scene, const RenderOptions& optio
             polygons += end - begin;
         }
     }
-    if (triangles > UINT32_MAX) throw std::bad_alloc();
+    if (triangles >= TEXTURED) throw std::bad_alloc();
 
     // The bounds of every polygon that can be drawn.
     std::vector<Frame> bounds(pieces.size(), frame);
@@ -249,7 +273,17 @@ std::vector<std::string> make_png(const Scene& scene, const RenderOptions& optio
         drawing.rimCorners.assign(polygons, 0);
     }
     const Painter painter(scene, options, frame, view);
-    run_pieces(spare_threads(), pieces.size(), [&](std::size_t k) { painter.prepare(pieces[k], drawing); });
+    std::vector<std::vector<TexturedTriangle>> textured(pieces.size());
+    run_pieces(spare_threads(), pieces.size(), [&](std::size_t k) { painter.prepare(pieces[k], drawing, textured[k]); });
+    // Each piece's textured triangles are freed once copied; the room
+    // reserved takes memory only as it is filled, so none is held twice.
+    std::size_t texturedCount = 0;
+    for (const std::vector<TexturedTriangle>& some : textured) texturedCount += some.size();
+    drawing.textured.reserve(texturedCount);
+    for (std::vector<TexturedTriangle>& some : textured) {
+        drawing.textured.insert(drawing.textured.end(), some.begin(), some.end());
+        std::vector<TexturedTriangle>().swap(some);
+    }
 
     // Each band's triangles, in drawing order.
     const int bands = (options.size + BAND - 1) / BAND;
@@ -260,9 +294,14 @@ std::vector<std::string> make_png(const Scene& scene, const RenderOptions& optio
     for (int b = 0; b < bands; ++b) drawing.bandStart[std::size_t(b) + 1] += drawing.bandStart[std::size_t(b)];
     drawing.inBand.resize(drawing.bandStart[std::size_t(bands)]);
     std::vector<std::uint32_t> place(drawing.bandStart.begin(), drawing.bandStart.end() - 1);
-    for (std::size_t i = 0; i < triangles; ++i)
-        for (int b = drawing.firstRow[i] / BAND; b <= drawing.lastRow[i] / BAND && drawing.firstRow[i] <= drawing.lastRow[i]; ++b)
-            drawing.inBand[place[std::size_t(b)]++] = static_cast<std::uint32_t>(i);
+    std::uint32_t nextTextured = 0;  // the textured triangles come in the same order
+    for (std::size_t i = 0; i < triangles; ++i) {
+        if (drawing.firstRow[i] > drawing.lastRow[i]) continue;
+        std::uint32_t entry = static_cast<std::uint32_t>(i);
+        if (nextTextured < drawing.textured.size() && drawing.textured[nextTextured].triangle == i)
+            entry = TEXTURED | nextTextured++;
+        for (int b = drawing.firstRow[i] / BAND; b <= drawing.lastRow[i] / BAND; ++b) drawing.inBand[place[std::size_t(b)]++] = entry;
+    }
 
     // Bands are drawn on every core, each into one of a few buffers, and
     // handed to the encoder in order as they are finished.

@@ -1,5 +1,6 @@
 // The texture files that a scene's materials name, each read once.
 #include "model.h"
+#include "png_writer.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -45,7 +46,16 @@ void note_textures(const Scene& scene) {
             std::fprintf(stderr, "zorvel-model: note: texture file %s not found; its polygons are drawn without it\n",
                          texture.name.c_str());
         else if (texture.image.greyRamp)
-            std::fprintf(stderr, "zorvel-model: note: texture file %s has no colour table; drawn in greys\n",
-                         texture.name.c_str());
+            note_grey_ramp(texture.name);
     }
+}
+
+void note_grey_ramp(const std::string& name) {
+    std::fprintf(stderr, "zorvel-model: note: texture file %s has no colour table; drawn in greys\n", name.c_str());
+}
+
+std::string texture_png(const TimImage& image) {
+    PngWriter png(image.width, image.height, /*alpha*/ true);
+    png.write_rows(image.rgba.data(), image.height);
+    return png.finish();
 }

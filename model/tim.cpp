@@ -161,6 +161,10 @@ std::uint16_t tim_colour(const std::uint8_t* rgba) {
 }
 
 std::string encode_tim(const std::vector<std::uint8_t>& rgba, int width, int height, const std::string& name) {
+    // Checked before anything is sized by them; the block's width is
+    // checked once the pixels per word are known.
+    auto too_large = [&] { file_error("The image does not fit in a TIM file!", name); };
+    if (width <= 0 || height <= 0 || height > 65535 || width > 4 * 65535) too_large();
     const std::size_t pixels = std::size_t(width) * std::size_t(height);
     std::vector<std::uint16_t> colours(pixels);
     for (std::size_t i = 0; i < pixels; ++i) colours[i] = tim_colour(&rgba[4 * i]);
@@ -179,11 +183,11 @@ std::string encode_tim(const std::vector<std::uint8_t>& rgba, int width, int hei
 
     const int perWord = 16 / bits;
     const long long words = (width + perWord - 1) / perWord;
-    if (width <= 0 || height <= 0 || words > 65535 || height > 65535)
-        file_error("The image does not fit in a TIM file!", name);
+    // The block's width and rows are 16-bit numbers, its length a 32-bit one.
+    if (words > 65535 || HEADER + 2 * std::uint64_t(words) * std::uint64_t(height) > 0xffffffffu) too_large();
     std::string out;
     put_u32(out, IDENTIFIER);
-    put_u32(out, bits == 16 ? 2 : (bits == 4 ? 0 : 1) | HAS_TABLE);
+    put_u32(out, bits == 16 ? 2 : bits == 8 ? 1 | HAS_TABLE : 0 | HAS_TABLE);
     std::vector<std::uint8_t> index(bits < 16 ? 65536 : 0, 0);
     if (bits < 16) {
         put_u32(out, static_cast<std::uint32_t>(HEADER + 2 * table.size()));

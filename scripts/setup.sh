@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need when it is missing: the Debian
-# packages named, and with --validator the glTF validator from the npm
-# registry into build-tools/ (kept out of git). Sourced by example.sh and
-# test.sh, so a fresh machine needs nothing else.
+# packages named, and with --validator the glTF validator and the glTF
+# writer of the import tests from the npm registry into build-tools/ (kept
+# out of git). Sourced by example.sh and test.sh, so a fresh machine needs
+# nothing else.
 #
 #   bash scripts/setup.sh [--validator] PACKAGE...
 set -euo pipefail
@@ -30,4 +31,10 @@ fi
 if [ "$validator" = 1 ] && [ ! -f build-tools/gltf-validator/node_modules/gltf-validator/package.json ]; then
   npm install --prefix build-tools/gltf-validator --no-audit --no-fund --loglevel=error \
     gltf-validator@2.0.0-dev.3.10
+fi
+# The independent glTF writer that makes the import tests' inputs, with its
+# material extensions, and a JPEG encoder for their textures.
+if [ "$validator" = 1 ] && [ ! -f build-tools/gltf-transform/node_modules/jpeg-js/package.json ]; then
+  npm install --prefix build-tools/gltf-transform --no-audit --no-fund --loglevel=error \
+    @gltf-transform/core@4.5.1 @gltf-transform/extensions@4.5.1 jpeg-js@0.4.4
 fi

@@ -321,3 +321,18 @@ char* format_fixed(char* out, float value) {
     std::memcpy(out, &text, 8);
     return out + 7;
 }
+
+// The shortest decimal that reads back as the same float through
+// scan_float. std::to_chars gives the shortest that a float read gives back;
+// scan_float goes through a double, so the result is read back, and more
+// digits are given where rounding twice lands elsewhere: of all floats,
+// 7.038531e-26 and its negative (tried on every bit pattern).
+char* format_shortest(char* out, float value) {
+    char* end = std::to_chars(out, out + FORMAT_MAX, value).ptr;
+    for (int digits = 9; std::isfinite(value) && digits <= 12; ++digits) {
+        const float back = scan_float(out, end);
+        if (back == value && std::signbit(back) == std::signbit(value)) break;
+        end = std::to_chars(out, out + FORMAT_MAX, value, std::chars_format::scientific, digits - 1).ptr;
+    }
+    return end;
+}

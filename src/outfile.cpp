@@ -8,8 +8,8 @@ namespace {
 constexpr std::size_t OUT_BUFFER = 1 << 20;
 }
 
-OutFile::OutFile(const std::string& name) : name_(name), buf_(new char[OUT_BUFFER]) {
-    fp_ = std::fopen(name.c_str(), "wb");
+OutFile::OutFile(const std::string& name, const std::string& opened) : name_(name), buf_(new char[OUT_BUFFER]) {
+    fp_ = std::fopen((opened.empty() ? name : opened).c_str(), "wb");
     fopen_error(fp_ != nullptr, name);
 }
 

@@ -20,20 +20,8 @@ char* format_vectors(std::span<const VectorData> vectors, char* p) {
     return p;
 }
 
-// "%x %d %d %d %d %d %d %d %d\n" for each polygon.
 char* format_polygons(std::span<const PolygonData> polygons, char* p) {
-    for (const PolygonData& poly : polygons) {
-        p = format_hex(p, static_cast<unsigned>(poly.flag));
-        for (int number : poly.vtx) {
-            *p++ = ' ';
-            p = format_int(p, number);
-        }
-        for (int number : poly.nrm) {
-            *p++ = ' ';
-            p = format_int(p, number);
-        }
-        *p++ = '\n';
-    }
+    for (const PolygonData& poly : polygons) p = writePLY2(p, poly);
     return p;
 }
 
@@ -75,4 +63,19 @@ void writePLY() {
     write_in_order(out, pieces.size(), PIECE_RECORDS * POLYGON_LINE_MAX,
                    [&](std::size_t k, char* text) { return format_polygons(pieces[k], text); });
     out.close();
+}
+
+// "%x %d %d %d %d %d %d %d %d\n": one polygon line.
+char* writePLY2(char* p, const PolygonData& polygon) {
+    p = format_hex(p, static_cast<unsigned>(polygon.flag));
+    for (int number : polygon.vtx) {
+        *p++ = ' ';
+        p = format_int(p, number);
+    }
+    for (int number : polygon.nrm) {
+        *p++ = ' ';
+        p = format_int(p, number);
+    }
+    *p++ = '\n';
+    return p;
 }

@@ -1,5 +1,5 @@
-// Checks glTF binary files with the Khronos glTF-Validator, and reads a box
-// back to check that export kept its shape and turned every face outward.
+// Checks glTF binary files with the Khronos glTF-Validator, and reads back a
+// box (its shape, every face outward), normals and textures.
 //
 //   node check_glb.js VALIDATOR_DIR validate FILE...   no error, no warning
 //   node check_glb.js VALIDATOR_DIR box FILE X0 Y0 Z0 X1 Y1 Z1 TRIANGLES
@@ -8,6 +8,14 @@
 //   node check_glb.js VALIDATOR_DIR normals FILE MESH X Y Z|radial [MESH ...]...
 //     every normal of each mesh named is the unit vector (X, Y, Z), or with
 //     "radial" the unit vector along its vertex's position
+//   node check_glb.js VALIDATOR_DIR textures FILE DIR PRIMITIVES
+//     each textured primitive (PRIMITIVES of them) shows the pixels of the TIM
+//     file in DIR its material names, and its corners' x and y are their
+//     texture coordinates times the image's size (as the test model lays them)
+//   node check_glb.js VALIDATOR_DIR same FILE OTHER
+//     both draw the same triangles: corners in the same order with the same
+//     position, normal, colour and texture coordinates, and the same
+//     material (flags, alpha mode, the texture's decoded pixels)
 'use strict';
 const fs = require('fs');
 const [validatorDir, mode, file, ...rest] = process.argv.slice(2);
@@ -35,13 +43,13 @@ function readGlb(path) {
   const bin = b.subarray(20 + jsonLength + 8);
   const element = (index, i) => {
     const a = gltf.accessors[index], v = gltf.bufferViews[a.bufferView];
-    const size = {SCALAR: 1, VEC3: 3, VEC4: 4}[a.type];
-    const bytes = {5126: 4, 5125: 4, 5121: 1}[a.componentType];
+    const size = {SCALAR: 1, VEC2: 2, VEC3: 3, VEC4: 4}[a.type];
+    const bytes = {5126: 4, 5125: 4, 5123: 2, 5121: 1}[a.componentType];
     const at = (v.byteOffset || 0) + (a.byteOffset || 0) + i * (v.byteStride || size * bytes);
-    const read = {5126: (o) => bin.readFloatLE(o), 5125: (o) => bin.readUInt32LE(o), 5121: (o) => bin[o]}[a.componentType];
+    const read = {5126: (o) => bin.readFloatLE(o), 5125: (o) => bin.readUInt32LE(o), 5123: (o) => bin.readUInt16LE(o), 5121: (o) => bin[o]}[a.componentType];
     return Array.from({length: size}, (_, k) => read(at + k * bytes));
   };
-  return {gltf, element};
+  return {gltf, element, bin};
 }
 
 function box(path, corners, triangles) {
@@ -96,7 +104,95 @@ function normals(path, expected) {
   console.log(`${path}: every normal as expected`);
 }
 
+// The pixels of an 8-bit RGBA PNG image as export writes it: rows filtered
+// by none, Sub or Up.
+function readPng(bytes) {
+  const chunks = {IDAT: []};
+  for (let at = 8, n; at < bytes.length; at += 12 + n) {
+    n = bytes.readUInt32BE(at);
+    (chunks[bytes.toString('latin1', at + 4, at + 8)] ||= []).push(bytes.subarray(at + 8, at + 8 + n));
+  }
+  const head = chunks.IHDR[0], width = head.readUInt32BE(0), stride = 4 * width;
+  if (head.readUInt16BE(8) !== 0x0806 || head[12]) fail('the image is not 8-bit RGBA without interlacing');
+  const raw = require('zlib').inflateSync(Buffer.concat(chunks.IDAT)), out = Buffer.alloc(head.readUInt32BE(4) * stride);
+  for (let i = 0, y = 0; i < out.length; i++, y = Math.floor(i / stride)) {
+    const filter = raw[y * (stride + 1)];
+    if (filter > 2) fail(`filter ${filter}`);
+    out[i] = raw[i + y + 1] + [0, i % stride >= 4 ? out[i - 4] : 0, y ? out[i - stride] : 0][filter];
+  }
+  return {width, height: out.length / stride, pixel: (x, y) => [...out.subarray(4 * (y * width + x), 4 * (y * width + x) + 4)]};
+}
+
+// The pixels of a TIM file of 4, 8 or 16 bits, read from its layout alone:
+// indexed ones through colour table 0; 0x0000 is transparent.
+function readTim(path) {
+  const b = fs.readFileSync(path), flags = b.readUInt32LE(4), bits = [4, 8, 16][flags & 7];
+  const colours = flags & 8 ? b.readUInt16LE(16) : 0, image = flags & 8 ? 8 + b.readUInt32LE(8) : 8;
+  const words = b.readUInt16LE(image + 8), row = (y) => image + 12 + 2 * words * y;
+  const colour = (c) => (c ? [c, c >> 5, c >> 10].map((f) => ((f & 31) << 3) | ((f & 31) >> 2)).concat(255) : [0, 0, 0, 0]);
+  const entry = (index) => (index < colours ? colour(b.readUInt16LE(20 + 2 * index)) : [0, 0, 0, 0]);
+  const pixel = (x, y) => bits === 16 ? colour(b.readUInt16LE(row(y) + 2 * x))
+    : entry(bits === 8 ? b[row(y) + x] : (b[row(y) + (x >> 1)] >> (4 * (x & 1))) & 15);
+  return {width: (words * 16) / bits, height: b.readUInt16LE(image + 10), pixel};
+}
+
+function textures(path, dir, primitives) {
+  const {gltf, element, bin} = readGlb(path);
+  let count = 0;
+  for (const p of gltf.meshes.flatMap((m) => m.primitives)) {
+    const material = gltf.materials[p.material], texture = material.pbrMetallicRoughness.baseColorTexture;
+    if (!texture) continue;
+    const name = material.extras.texture, tim = readTim(`${dir}/${name}`);
+    const view = gltf.bufferViews[gltf.images[gltf.textures[texture.index].source].bufferView];
+    const png = readPng(bin.subarray(view.byteOffset, view.byteOffset + view.byteLength));
+    if (png.width !== tim.width || png.height !== tim.height) fail(`${name}: image ${png.width}x${png.height}`);
+    for (let y = 0; y < tim.height; y++) for (let x = 0; x < tim.width; x++)
+      if (`${png.pixel(x, y)}` !== `${tim.pixel(x, y)}`) fail(`${name}: pixel ${x} ${y} is ${png.pixel(x, y)}, not ${tim.pixel(x, y)}`);
+    for (let k = 0; k < gltf.accessors[p.indices].count; k++) {
+      const i = element(p.indices, k)[0], [s, t] = element(p.attributes.TEXCOORD_0, i), [x, y] = element(p.attributes.POSITION, i);
+      if (s * tim.width !== x || t * tim.height !== -y) fail(`${name}: texture coordinates ${s} ${t} at corner ${x} ${-y}`);
+    }
+    count++;
+  }
+  if (count !== Number(primitives)) fail(`${count} textured primitives, expected ${primitives}`);
+  console.log(`${path}: ${count} textured primitives, their images and coordinates as the TIM files give them`);
+}
+
+// Every triangle of the file as text, sorted.
+function triangles(path) {
+  const {gltf, element, bin} = readGlb(path);
+  const list = [];
+  for (const mesh of gltf.meshes || []) for (const p of mesh.primitives) {
+    const m = gltf.materials[p.material];
+    const texture = m.pbrMetallicRoughness.baseColorTexture;
+    let look = `${JSON.stringify(m.extensions || {})} ${!!m.doubleSided} ${m.alphaMode || 'OPAQUE'}`;
+    if (texture) {
+      const view = gltf.bufferViews[gltf.images[gltf.textures[texture.index].source].bufferView];
+      const png = readPng(bin.subarray(view.byteOffset || 0, (view.byteOffset || 0) + view.byteLength));
+      for (let y = 0; y < png.height; y++) for (let x = 0; x < png.width; x++) look += ` ${png.pixel(x, y)}`;
+    }
+    const a = p.attributes;
+    for (let t = 0; t < gltf.accessors[p.indices].count; t += 3) {
+      const corners = [0, 1, 2].map((k) => {
+        const i = element(p.indices, t + k)[0];
+        return [a.POSITION, a.NORMAL, a.COLOR_0, a.TEXCOORD_0].map((at) => at === undefined ? '-' : element(at, i).join(' ')).join(' / ');
+      });
+      list.push(`${corners.join(' | ')} | ${look}`);
+    }
+  }
+  return list.sort();
+}
+
+function same(path, other) {
+  const a = triangles(path), b = triangles(other);
+  const differing = a.findIndex((t, i) => t !== b[i]);
+  if (a.length !== b.length || differing >= 0) fail(`${a.length} and ${b.length} triangles; first differing:\n  ${a[differing]}\n  ${b[differing]}`);
+  console.log(`${path}: the same ${a.length} triangles as ${other}`);
+}
+
 if (mode === 'validate') validate([file, ...rest]);
 else if (mode === 'box') box(file, rest.slice(0, 6), rest[6]);
 else if (mode === 'normals') normals(file, rest);
+else if (mode === 'textures') textures(file, rest[0], rest[1]);
+else if (mode === 'same') same(file, rest[0]);
 else fail(`unknown mode ${mode}`);

@@ -3,8 +3,11 @@
 # file: the example models one by one and together, their merges, every
 # export that the end-to-end cases keep, a merge of generated models, and
 # every model, input or merged, of the zorvel cases that end in a merge
-# (each also reported on). The box case is read back (its corners and every
-# face turned outward), and the normals case (flat, smooth, zero, any scale).
+# (each also reported on), and a merge of imported glTF files. The box case
+# is read back: its corners and every face turned outward; so are the
+# normals case (flat, smooth, zero, any scale) and the textured case (its
+# images and coordinates); the examples are exported, imported and exported
+# again.
 #
 #   gltf_test.sh ZORVEL ZORVEL_MODEL SOURCE_DIR VALIDATOR_DIR
 source "$(dirname "$0")/common.sh"
@@ -50,13 +53,34 @@ for case in "$source"/tests/cases/*/; do
   done
 done
 
+# Export, import, export again: the same triangles. Then glTF files of the
+# independent writer imported, merged by zorvel and exported.
+(cd "$work/ex" && "$model" import crate.glb -o crate) || fail "import of the crate"
+export_in "$work/ex" crate.glb crate.rsd
+for m in car wheel seat examples merged-groups crate; do
+  (cd "$work/ex" && "$model" import "$work/$m.glb" -o "back-$m" && "$model" export "back-$m.rsd" -o "$work/back-$m.glb") \
+    || fail "import of $m.glb"
+  $check same "$work/$m.glb" "$work/back-$m.glb" || fail "$m exported, imported and exported again"
+done
+mkdir "$work/imported"
+for scene in transforms primitives materials jpeg; do
+  (cd "$work/imported" && node "$source/tests/make_gltf.js" $scene $scene.gltf && "$model" import $scene.gltf -o $scene 2>/dev/null) \
+    || fail "import of the $scene scene"
+done
+(cd "$work/imported" && "$zorvel" -o merged transforms.rsd primitives.rsd materials.rsd jpeg.rsd >/dev/null) || fail "merging imports"
+export_in "$work/imported" merged-imports.glb merged.rsd
+
 cube=$source/tests/model-cases/export-cube-faces-outward/in
 export_in "$cube" box.glb cube.rsd
 $check box "$work/box.glb" 1 2 3 2 4 7 12 || fail "the box read back"
 
 normals=$source/tests/model-cases/export-normals-at-any-scale/out/normals.glb
 $check normals "$normals" tiny 1 0 0 far 0 -1 0 flat 1 0 0 smooth radial zero 0.57735027 -0.57735027 -0.57735027 ||
-  fail "normals: at any scale, flat, smooth, zero"
+  fail "normals: at any scale, flat, smooth, zero or not a number"
+
+textured=$source/tests/model-cases/export-textures-coordinates-colours-alpha
+mkdir "$work/tim" && (cd "$work/tim" && sh "$textured/setup") || fail "making the textured case's images"
+$check textures "$textured/out/t.glb" "$work/tim" 3 || fail "the textures read back"
 
 $check validate "$work"/*.glb "$source"/tests/model-cases/*/out/*.glb || fail "the validator's verdict"
-finish "in the glTF exports" "$(ls "$work"/*.glb | wc -l) exports valid, without warnings ($exports of the zorvel cases' models); the box is whole and turned outward"
+finish "in the glTF exports" "$(ls "$work"/*.glb | wc -l) exports valid, without warnings ($exports of the zorvel cases' models); the box is whole and turned outward; textures as their files give them; 6 examples the same after import"

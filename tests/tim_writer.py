@@ -14,7 +14,7 @@ has no colour-table block. Rows are padded with zeros to whole 16-bit words.
 Faults: --identifier N, --flags N (instead of the mode and table bit),
 --table-length N, --image-length N (block lengths), --table-width N,
 --truncate N (keep only the first N bytes), --append HEX (bytes after the
-image block)."""
+image block). Scripts import tim() for the bytes alone."""
 import argparse
 import struct
 
@@ -45,6 +45,21 @@ def block(words_across, rows, data, length=None):
     return u32(length) + u16(0) + u16(0) + u16(words_across) + u16(rows) + data
 
 
+def tim(bits, rows, tables=(), identifier=0x10, flags=None, table_length=None, table_width=None,
+        image_length=None):
+    """The bytes of a TIM file: rows of pixels (indices, 16-bit colours or
+    0xRRGGBB numbers) and colour tables of 16-bit colours."""
+    mode = {4: 0, 8: 1, 16: 2, 24: 3}[bits]
+    data = u32(identifier) + u32(flags if flags is not None else mode | (8 if tables else 0))
+    if tables:
+        width = table_width if table_width is not None else len(tables[0])
+        colours = b"".join(u16(c) for t in tables for c in t)
+        data += block(width, len(tables), colours, table_length)
+    image = b"".join(row_bytes(bits, r) for r in rows)
+    across = len(row_bytes(bits, rows[0])) // 2 if rows else 0
+    return data + block(across, len(rows), image, image_length)
+
+
 def main():
     a = argparse.ArgumentParser()
     a.add_argument("out")
@@ -63,17 +78,7 @@ def main():
     base = 16 if o.bits in (16, 24) else 10
     rows = [[int(p, base) for p in r.split(",") if p] for r in o.rows]
     tables = [[int(c, 16) for c in t.split(",") if c] for t in o.table]
-    mode = {4: 0, 8: 1, 16: 2, 24: 3}[o.bits]
-    flags = o.flags if o.flags is not None else mode | (8 if tables else 0)
-
-    data = u32(o.identifier) + u32(flags)
-    if tables:
-        width = o.table_width if o.table_width is not None else len(tables[0])
-        colours = b"".join(u16(c) for t in tables for c in t)
-        data += block(width, len(tables), colours, o.table_length)
-    image = b"".join(row_bytes(o.bits, r) for r in rows)
-    across = len(row_bytes(o.bits, rows[0])) // 2 if rows else 0
-    data += block(across, len(rows), image, o.image_length)
+    data = tim(o.bits, rows, tables, o.identifier, o.flags, o.table_length, o.table_width, o.image_length)
     data += bytes.fromhex(o.append)
     if o.truncate is not None:
         data = data[:o.truncate]
