@@ -4,10 +4,9 @@
 # export that the end-to-end cases keep, a merge of generated models, and
 # every model, input or merged, of the zorvel cases that end in a merge
 # (each also reported on), and a merge of imported glTF files. The box case
-# is read back: its corners and every face turned outward; so are the
-# normals case (flat, smooth, zero, any scale) and the textured case (its
-# images and coordinates); the examples are exported, imported and exported
-# again.
+# is read back (its corners and every face turned outward), the normals case
+# (flat, smooth, zero, any scale) and the textured case (its images and
+# coordinates); the examples are exported, imported and exported again.
 #
 #   gltf_test.sh ZORVEL ZORVEL_MODEL SOURCE_DIR VALIDATOR_DIR
 source "$(dirname "$0")/common.sh"

@@ -69,7 +69,8 @@ const scenes = {
     const triangle = mesh(primitive({position: [0, 0, 0, 1, 0, 0, 0, 1, 0]}));
     scene.addChild(doc.createNode('triangle').setMesh(triangle).setTranslation([0, 0, 20]));
   },
-  // Indexed by 16 and 32 bits and not at all; a strip, a fan, points, lines;
+  // Indexed by 16 and 32 bits and not at all; a strip bent along its
+  // diagonal (two triangles, not one quadrangle), a fan, points, lines;
   // positions stored sparse (the four that are not zero). What import leaves
   // out: a skin, a morph target, an animation, a camera and a light.
   primitives() {
@@ -83,7 +84,7 @@ const scenes = {
     scene.addChild(all.setSkin(doc.createSkin().addJoint(doc.createNode('bone'))).setMesh(mesh(
       primitive({position: [...SQUARE, 5, 5, 0, ...new Array(12).fill(0)], normal: [...UP, ...UP.slice(0, 6), ...UP.slice(0, 9)],
                  indices: new Uint16Array([0, 1, 2, 0, 2, 3, 1, 4, 2]), sparse: true}),
-      primitive({mode: Primitive.Mode.TRIANGLE_STRIP, position: [0, 0, 1, 1, 0, 1, 0, 1, 1, 1, 1, 1], indices: new Uint32Array([0, 1, 2, 3, 3])}),
+      primitive({mode: Primitive.Mode.TRIANGLE_STRIP, position: [0, 0, 1, 1, 0, 1, 0, 1, 1, 1, 1, 3], indices: new Uint32Array([0, 1, 2, 3, 3])}),
       primitive({mode: Primitive.Mode.TRIANGLE_FAN, position: [0, 0, 2, 1, 0, 2, 0, 1, 2, -1, 0, 2, 0, -1, 2],
                  colour: new Uint8Array([255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0])}),
       primitive({mode: Primitive.Mode.POINTS, position: [0, 0, 0, 1, 1, 1]})
