@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <map>
+#include <memory>
 #include <tuple>
 #include <type_traits>
 
@@ -79,23 +81,34 @@ Json material_json(const Look& look, int texture, const TimImage* image) {
     return m;
 }
 
-// The glTF file being built: its JSON and its binary chunk.
+// The glTF file being built: its JSON, and its binary chunk as views of
+// the meshes' own tables and of the images kept here, so that the bulk of
+// a large model goes to the file without a copy.
 struct Builder {
     Json accessors = Json::array(), bufferViews = Json::array();
-    std::string bin;
-    std::map<Look, int> materials;  // by look, numbered in order of first use
+    std::vector<std::string_view> bin;
+    std::size_t binSize = 0;
+    std::deque<std::string> images;  // a deque, so that a view stays where its image is
+    std::map<Look, int> materials;   // by look, numbered in order of first use
 
     int material(const Look& look) {
         return materials.try_emplace(look, static_cast<int>(materials.size())).first->second;
     }
-    // Appends bytes as a new buffer view, starting on a four-byte boundary;
-    // an image's view has no target.
+    // Zero bytes up to the next four-byte boundary.
+    void align() {
+        static constexpr char ZEROS[3] = {};
+        if (binSize % 4) bin.emplace_back(ZEROS, 4 - binSize % 4);
+        binSize = (binSize + 3) & ~std::size_t{3};
+    }
+    // Adds bytes that outlive the builder as a new buffer view, starting on
+    // a four-byte boundary; an image's view has no target.
     int view(const void* data, std::size_t size, int target, int stride = 0) {
-        bin.resize((bin.size() + 3) & ~std::size_t{3}, '\0');
-        Json v{{"buffer", 0}, {"byteOffset", bin.size()}, {"byteLength", size}};
+        align();
+        Json v{{"buffer", 0}, {"byteOffset", binSize}, {"byteLength", size}};
         if (stride) v["byteStride"] = stride;
         if (target) v["target"] = target;
-        bin.append(static_cast<const char*>(data), size);
+        bin.emplace_back(static_cast<const char*>(data), size);
+        binSize += size;
         bufferViews.push_back(std::move(v));
         return static_cast<int>(bufferViews.size() - 1);
     }
@@ -119,6 +132,9 @@ public:
         // At most one vertex a corner; room untouched costs no memory.
         vertices.reserve(corners);
     }
+    // Starts fetching the slot where `v` is looked for first: a polygon's
+    // corners are fetched at once rather than one after another.
+    void prefetch(const Vertex& v) const { __builtin_prefetch(&slots_[hash(v) & (slots_.size() - 1)]); }
     std::uint32_t find_or_add(const Vertex& v) {
         for (std::size_t i = hash(v) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
             if (slots_[i] == 0) {
@@ -218,7 +234,9 @@ Mesh build_mesh(const Scene& scene, const Group& group) {
         Vec3 face = face_normal(polygon, ply.vertex);
         if (face.x == 0 && face.y == 0 && face.z == 0) face = FALLBACK_NORMAL;
         std::uint32_t index[4];
-        for (int k = 0; k < corner_count(polygon); ++k) {
+        GltfVertex corner[4];
+        const int corners = corner_count(polygon);
+        for (int k = 0; k < corners; ++k) {
             const VectorData& vertex = ply.vertex[static_cast<std::size_t>(polygon.vtx[k])];
             Vec3 position = to_gltf(vertex), normal = corner_normal(polygon, material, k, ply, face);
             if (image) [[unlikely]] {
@@ -227,10 +245,12 @@ Mesh build_mesh(const Scene& scene, const Group& group) {
                 continue;
             }
             Rgb colour = corner_colour(material, k);
-            GltfVertex v{{position.x, position.y, position.z}, {normal.x, normal.y, normal.z},
+            corner[k] = {{position.x, position.y, position.z}, {normal.x, normal.y, normal.z},
                          {colour.r, colour.g, colour.b, 255}};
-            index[k] = table.find_or_add(v);
+            table.prefetch(corner[k]);
         }
+        if (!image)
+            for (int k = 0; k < corners; ++k) index[k] = table.find_or_add(corner[k]);
         Triangles triangles = triangles_of(polygon);
         std::vector<std::uint32_t>& indices = mesh.primitives[at->second.primitive].second;
         for (int t = 0; t < triangles.count; ++t)
@@ -241,7 +261,7 @@ Mesh build_mesh(const Scene& scene, const Group& group) {
     return mesh;
 }
 
-// The attributes of a mesh's vertices, their bytes appended to the binary
+// The attributes of a mesh's vertices, their bytes added to the binary
 // chunk; null when there are none.
 template <class Vertex>
 Json attributes_json(const std::vector<Vertex>& vertices, Builder& out) {
@@ -269,7 +289,7 @@ Json attributes_json(const std::vector<Vertex>& vertices, Builder& out) {
     return attributes;
 }
 
-// The group's mesh as glTF, its bytes appended to the binary chunk; null
+// The group's mesh as glTF, its bytes added to the binary chunk; null
 // when it has no polygon to show (glTF has no empty mesh).
 Json mesh_json(const Group& group, const Mesh& mesh, Builder& out) {
     if (mesh.primitives.empty()) return nullptr;
@@ -293,7 +313,7 @@ Json image_json(const Texture& texture, Builder& out) {
     const TimImage& image = texture.image;
     PngWriter png(image.width, image.height, true);
     png.write_rows(image.rgba.data(), image.height);
-    const std::string bytes = png.finish();
+    const std::string& bytes = out.images.emplace_back(png.finish());
     return {{"name", texture.name}, {"bufferView", out.view(bytes.data(), bytes.size(), 0)}, {"mimeType", "image/png"}};
 }
 
@@ -301,13 +321,22 @@ void put_u32(std::string& out, std::uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((value >> shift) & 0xff));
 }
 
+// What the pieces of the file are views of.
+struct GlbBytes {
+    std::vector<Mesh> meshes;
+    std::deque<std::string> images;
+    std::string head;  // the header and the JSON chunk
+};
+
 }  // namespace
 
-std::vector<std::string> make_glb(const Scene& scene, long long& leftOut) {
+FileBytes make_glb(const Scene& scene, long long& leftOut) {
     // The groups' triangles on several threads; the file is then put
     // together in group order, so its bytes do not depend on the threads.
     const std::size_t groups = scene.groups.size();
-    std::vector<Mesh> built(groups);
+    auto kept = std::make_shared<GlbBytes>();
+    std::vector<Mesh>& built = kept->meshes;
+    built.resize(groups);
     std::vector<std::exception_ptr> failures(groups);
     run_pieces(spare_threads(), groups, [&](std::size_t k) {
         try {
@@ -321,21 +350,12 @@ std::vector<std::string> make_glb(const Scene& scene, long long& leftOut) {
 
     leftOut = 0;
     Builder out;
-    // Room for every mesh's bytes at once (images, small, may still move
-    // them): the binary chunk of a large model is most of the file.
-    std::size_t meshBytes = 0;
-    for (const Mesh& mesh : built) {
-        meshBytes += mesh.vertices.size() * sizeof(GltfVertex) + mesh.texturedVertices.size() * sizeof(TexturedVertex) + 8;
-        for (const auto& primitive : mesh.primitives) meshBytes += primitive.second.size() * sizeof(std::uint32_t) + 4;
-    }
-    out.bin.reserve(meshBytes);
     Json nodes = Json::array(), meshes = Json::array();
     for (std::size_t k = 0; k < groups; ++k) {
         const Group& group = scene.groups[k];
         Json node{{"name", group.name}};
         leftOut += built[k].leftOut;
         Json mesh = mesh_json(group, built[k], out);
-        built[k] = Mesh();
         if (!mesh.is_null()) {
             node["mesh"] = meshes.size();
             meshes.push_back(std::move(mesh));
@@ -386,23 +406,27 @@ std::vector<std::string> make_glb(const Scene& scene, long long& leftOut) {
         }
         gltf["accessors"] = std::move(out.accessors);
         gltf["bufferViews"] = std::move(out.bufferViews);
-        out.bin.resize((out.bin.size() + 3) & ~std::size_t{3}, '\0');
-        gltf["buffers"] = Json::array({{{"byteLength", out.bin.size()}}});
+        out.align();
+        gltf["buffers"] = Json::array({{{"byteLength", out.binSize}}});
     }
     std::string json = json_text(gltf);
     json.resize((json.size() + 3) & ~std::size_t{3}, ' ');
 
-    const std::uint64_t total = 12 + 8 + json.size() + (out.bin.empty() ? 0 : 8 + out.bin.size());
+    const std::uint64_t total = 12 + 8 + json.size() + (out.bin.empty() ? 0 : 8 + out.binSize);
     if (total > UINT32_MAX) file_error("The model is too large for a glTF binary file!", "");
-    std::string head;
+    std::string& head = kept->head;
     put_u32(head, 0x46546C67);  // "glTF"
     put_u32(head, 2);
     put_u32(head, static_cast<std::uint32_t>(total));
     put_u32(head, static_cast<std::uint32_t>(json.size()));
     put_u32(head, 0x4E4F534A);  // "JSON"
     head += json;
-    if (out.bin.empty()) return {std::move(head)};
-    put_u32(head, static_cast<std::uint32_t>(out.bin.size()));
-    put_u32(head, 0x004E4942);  // "BIN"
-    return {std::move(head), std::move(out.bin)};
+    if (!out.bin.empty()) {
+        put_u32(head, static_cast<std::uint32_t>(out.binSize));
+        put_u32(head, 0x004E4942);  // "BIN"
+    }
+    kept->images = std::move(out.images);
+    FileBytes file{kept, {head}};
+    file.pieces.insert(file.pieces.end(), out.bin.begin(), out.bin.end());
+    return file;
 }

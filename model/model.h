@@ -6,7 +6,9 @@
 #include "tim.h"
 
 #include <cstdio>
+#include <memory>
 #include <optional>
+#include <string_view>
 
 // One group: a model named on the command line, or one input of a merged
 // model as its COD file records it.
@@ -62,10 +64,15 @@ std::string texture_png(const TimImage& image);
 
 // The commands. Each reports a failure with RunEnd.
 void print_info(const Scene& scene, bool json, std::FILE* out);
-// Both give the bytes of the file they make, in pieces to be written one
-// after another. Both leave out the polygons with a corner that is no
-// finite point, and count them in `leftOut`.
-std::vector<std::string> make_glb(const Scene& scene, long long& leftOut);
+// A file's bytes in pieces, to be written one after another: views of what
+// `kept` holds, so that large tables are written from where they lie.
+struct FileBytes {
+    std::shared_ptr<const void> kept;
+    std::vector<std::string_view> pieces;
+};
+// Both give the bytes of the file they make. Both leave out the polygons
+// with a corner that is no finite point, and count them in `leftOut`.
+FileBytes make_glb(const Scene& scene, long long& leftOut);
 
 // How "render" draws: the picture's side in pixels, the side the model is
 // seen from, colours by material or by group, and edges drawn over it.
@@ -101,7 +108,7 @@ private:
     std::vector<Pending> files_;
 };
 // Writes the pieces one after another to `path` as a set of one file.
-void write_whole_file(const std::string& path, const std::vector<std::string>& pieces);
+void write_whole_file(const std::string& path, const std::vector<std::string_view>& pieces);
 
 // "import": the glTF file `path` as an input model of these formats, written
 // to STEM.rsd, STEM.ply, STEM.mat and STEM-K.tim; notes on standard error.

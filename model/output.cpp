@@ -38,11 +38,11 @@ void OutputSet::commit() {
     }
 }
 
-void write_whole_file(const std::string& path, const std::vector<std::string>& pieces) {
+void write_whole_file(const std::string& path, const std::vector<std::string_view>& pieces) {
     OutputSet set;
     {
         OutFile out(path, set.create(path));
-        for (const std::string& bytes : pieces) out.put(bytes);
+        for (std::string_view bytes : pieces) out.put(bytes);
         out.close();
     }
     set.commit();
