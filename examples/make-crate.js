@@ -7,7 +7,7 @@
 'use strict';
 const fs = require('fs');
 const path = require('path');
-const zlib = require('zlib');
+const {png} = require(path.join(__dirname, '..', 'tests', 'png_writer.js'));
 const {Document, NodeIO} = require(path.join(__dirname, '..', 'build-tools', 'gltf-transform', 'node_modules', '@gltf-transform/core'));
 
 // The texture: a dark rim, boards, and a light arrow up the middle.
@@ -18,23 +18,6 @@ for (let y = 0; y < SIZE; y++) for (let x = 0; x < SIZE; x++) {
   const shaft = y >= 8 && y < 14 && x >= 6 && x < 10;
   pixels.push(...(rim ? [90, 60, 30] : head || shaft ? [240, 220, 160] : y % 5 === 0 ? [120, 80, 40] : [160, 110, 60]), 255);
 }
-function png(width, rgba) {
-  const rows = [];
-  for (let y = 0; y < rgba.length / 4 / width; y++) rows.push(Buffer.from([0, ...rgba.slice(y * width * 4, (y + 1) * width * 4)]));
-  const chunk = (type, data) => {
-    const body = Buffer.concat([Buffer.from(type), data]), n = Buffer.alloc(4), crc = Buffer.alloc(4);
-    n.writeUInt32BE(data.length);
-    crc.writeUInt32BE(zlib.crc32(body));
-    return Buffer.concat([n, body, crc]);
-  };
-  const head = Buffer.alloc(13);
-  head.writeUInt32BE(width, 0);
-  head.writeUInt32BE(rgba.length / 4 / width, 4);
-  head.set([8, 6], 8);
-  return Buffer.concat([Buffer.from('89504e470d0a1a0a', 'hex'), chunk('IHDR', head),
-    chunk('IDAT', zlib.deflateSync(Buffer.concat(rows))), chunk('IEND', Buffer.alloc(0))]);
-}
-
 // A 60-unit cube on the ground (y = -50, where the car's wheels stand),
 // right of the car; each face four corners of its own, counter-clockwise
 // from outside, the texture upright on the sides.
