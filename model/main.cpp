@@ -132,12 +132,8 @@ void run_command(const CommandLine& line) {
     }
     check_textures(scene);
     long long leftOut = 0;
-    if (line.command == "export") {
-        write_whole_file(line.output, make_glb(scene, leftOut).pieces);
-    } else {
-        const std::vector<std::string> png = make_png(scene, line.render, leftOut);
-        write_whole_file(line.output, std::vector<std::string_view>(png.begin(), png.end()));
-    }
+    if (line.command == "export") write_whole_file(line.output, make_glb(scene, leftOut).pieces);
+    else write_whole_file(line.output, {make_png(scene, line.render, leftOut)});
     note_textures(scene);
     if (leftOut)
         std::fprintf(stderr, "zorvel-model: note: %lld polygons with a corner that is no finite point left out\n",

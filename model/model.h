@@ -82,7 +82,7 @@ struct RenderOptions {
     bool colourByGroup = false;
     bool wire = false;
 };
-std::vector<std::string> make_png(const Scene& scene, const RenderOptions& options, long long& leftOut);
+std::string make_png(const Scene& scene, const RenderOptions& options, long long& leftOut);
 
 // A set of output files, each written under a temporary name beside it and
 // renamed to its own only by commit(), once all are written: a failure

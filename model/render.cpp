@@ -218,7 +218,7 @@ private:
 
 }  // namespace
 
-std::vector<std::string> make_png(const Scene& scene, const RenderOptions& options, long long& leftOut) {
+std::string make_png(const Scene& scene, const RenderOptions& options, long long& leftOut) {
     const View view = view_named(options.view);
     Frame frame;
     frame.view = view;
@@ -363,5 +363,5 @@ std::vector<std::string> make_png(const Scene& scene, const RenderOptions& optio
         encoded = k + 1;
         changed.notify_all();
     }
-    return {png.finish()};
+    return png.finish();
 }
