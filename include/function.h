@@ -111,7 +111,7 @@ char* format_int(char* out, long long value);        // "%d"
 char* format_hex(char* out, unsigned value);         // "%x"
 char* format_fixed(char* out, float value);          // "%f" of the value as a double
 char* format_shortest(char* out, float value);       // the fewest digits that scan_float reads back as value
-// Room each of the three needs at `out`: the longest text, and bytes just
+// Room each of the four needs at `out`: the longest text, and bytes just
 // past the end of a shorter one may be written as well.
 constexpr std::size_t FORMAT_MAX = 64;
 

@@ -15,13 +15,11 @@
 #include <map>
 #include <set>
 #include <type_traits>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr std::uintptr_t HUGE_PAGE = 2 << 20;
 constexpr int MAX_DEPTH = 100;  // JSON nesting; tinygltf copies "extras" by recursion
 constexpr std::uint32_t GLB_MAGIC = 0x46546C67, GLB_JSON = 0x4E4F534A, GLB_BIN = 0x004E4942;
 // Extensions whose meaning import follows or may leave aside.
@@ -85,12 +83,6 @@ bool read_file(std::vector<unsigned char>* out, std::string* err, const std::str
     if (is_binary_chunk(path, files)) {
         const int glb = files.glb;
         files.glb = -1;  // once
-        // Touched whole at once: in huge pages where the kernel gives them
-        // on request, which saves most of the faults.
-        out->reserve(files.chunkLength);
-        const auto start = (reinterpret_cast<std::uintptr_t>(out->data()) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-        const auto end = (reinterpret_cast<std::uintptr_t>(out->data()) + files.chunkLength) & ~(HUGE_PAGE - 1);
-        if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
         out->resize(files.chunkLength);
         return read_at(glb, out->data(), out->size(), files.chunkAt);
     }
@@ -210,8 +202,11 @@ public:
 
     // The accessor's elements, `components` numbers each (one of `types`),
     // converted as glTF reads them: normalized integers to 0..1 or -1..1.
+    // All accessors read, each once, hold no more elements than the input
+    // has bytes (and a megabyte): zeros without a buffer view and accessors
+    // over the same bytes cannot make memory grow beyond the input's size.
     template <class T>
-    std::vector<T> read(int index, std::initializer_list<int> types, const char* what) const {
+    std::vector<T> read(int index, std::initializer_list<int> types, const char* what) {
         const tinygltf::Accessor& a = accessor(index, what);
         int components = 0;
         for (int type : types)
@@ -219,10 +214,12 @@ public:
         if (components == 0) fail(name(index) + " has the wrong type for " + what, path_);
         const int size = component_size(a.componentType, index);
         const std::size_t count = a.count;
+        elements_ += count;
+        if (elements_ > inputBytes_ + ELEMENTS_BEYOND_INPUT)
+            fail(name(index) + " has more elements than the file could hold", path_);
         std::vector<T> out;
         if (a.bufferView < 0) {
-            // Zeros, perhaps with sparse values: not more than the input could hold.
-            if (count > inputBytes_) fail(name(index) + " has more elements than the file could hold", path_);
+            // Zeros, perhaps with sparse values.
             out.assign(count * std::size_t(components), T(0));
         } else {
             std::size_t stride = 0;
@@ -335,9 +332,11 @@ private:
         }
     }
 
+    static constexpr std::uint64_t ELEMENTS_BEYOND_INPUT = 1 << 20;
     const tinygltf::Model& model_;
     const std::string& path_;
     std::uint64_t inputBytes_;
+    std::uint64_t elements_ = 0;  // read so far
 };
 
 // Column-major 4x4 matrices, as glTF stores them.
@@ -475,7 +474,25 @@ GltfFile::~GltfFile() = default;
 
 void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&)>& visit) {
     const tinygltf::Model& m = *model_;
-    const Reader reader(m, path_, inputBytes_);
+    Reader reader(m, path_, inputBytes_);
+    // Primitives and nodes often share accessors: each is read once.
+    std::map<int, std::vector<float>> floatsRead;
+    std::map<int, std::vector<std::uint32_t>> indicesRead;
+    auto floats = [&](int accessor, std::initializer_list<int> types, const std::string& what) -> const std::vector<float>& {
+        auto known = floatsRead.find(accessor);
+        if (known == floatsRead.end()) known = floatsRead.emplace(accessor, reader.read<float>(accessor, types, what.c_str())).first;
+        return known->second;
+    };
+    auto indices = [&](int accessor) -> const std::vector<std::uint32_t>& {
+        auto known = indicesRead.find(accessor);
+        if (known != indicesRead.end()) return known->second;
+        if (m.accessors.size() > std::size_t(accessor) &&
+            m.accessors[std::size_t(accessor)].componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE &&
+            m.accessors[std::size_t(accessor)].componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT &&
+            m.accessors[std::size_t(accessor)].componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT)
+            fail(reader.name(accessor) + " holds indices that are not unsigned integers", path_);
+        return indicesRead.emplace(accessor, reader.read<std::uint32_t>(accessor, {TINYGLTF_TYPE_SCALAR}, "indices")).first->second;
+    };
     // The default scene, else the first, else every node that is no node's child.
     std::vector<int> roots;
     if (m.defaultScene >= 0 || !m.scenes.empty()) {
@@ -509,14 +526,6 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
 
         double det = 0;
         const std::array<double, 9> turn = normal_matrix(world, det);
-        // The node's primitives often share their vertex attributes: each
-        // accessor is read once for the node.
-        std::map<int, std::vector<float>> read;
-        auto floats = [&](int accessor, std::initializer_list<int> types, const std::string& what) -> const std::vector<float>& {
-            auto known = read.find(accessor);
-            if (known == read.end()) known = read.emplace(accessor, reader.read<float>(accessor, types, what.c_str())).first;
-            return known->second;
-        };
         for (const tinygltf::Primitive& p : m.meshes[std::size_t(node.mesh)].primitives) {
             morphTargets_ |= !p.targets.empty();
             if (p.mode >= TINYGLTF_MODE_POINTS && p.mode <= TINYGLTF_MODE_LINE_STRIP) {
@@ -534,22 +543,18 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
             drawn.material = p.material;
             const std::vector<float>& local = floats(position->second, {TINYGLTF_TYPE_VEC3}, "POSITION");
             const std::size_t n = local.size() / 3;
-            std::vector<std::uint32_t> order;
+            std::vector<std::uint32_t> unindexed;
+            const std::vector<std::uint32_t>* order = &unindexed;
             if (p.indices >= 0) {
-                if (m.accessors.size() > std::size_t(p.indices) &&
-                    m.accessors[std::size_t(p.indices)].componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE &&
-                    m.accessors[std::size_t(p.indices)].componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT &&
-                    m.accessors[std::size_t(p.indices)].componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT)
-                    fail(reader.name(p.indices) + " holds indices that are not unsigned integers", path_);
-                order = reader.read<std::uint32_t>(p.indices, {TINYGLTF_TYPE_SCALAR}, "indices");
-                for (std::uint32_t i : order)
+                order = &indices(p.indices);
+                for (std::uint32_t i : *order)
                     if (i >= n) fail(reader.name(p.indices) + " names vertex " + std::to_string(i) + " of " + std::to_string(n), path_);
             } else {
-                order.resize(n);
-                for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
+                unindexed.resize(n);
+                for (std::size_t i = 0; i < n; ++i) unindexed[i] = static_cast<std::uint32_t>(i);
             }
-            drawn.triangles = triangles_of(p.mode, order);
-            order = {};
+            drawn.triangles = triangles_of(p.mode, *order);
+            unindexed = {};
             if (drawn.triangles.empty()) continue;
             // A mirroring transform turns the fronts round.
             if (det < 0)

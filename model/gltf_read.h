@@ -25,9 +25,9 @@ struct GltfMaterial {
 };
 
 // The triangles of one primitive as one node draws it. Vertex attributes
-// are the accessors' numbers as read; a vertex is transformed when asked
-// for, so that a primitive using a few vertices of a large accessor costs
-// only those.
+// are the accessors' numbers as read (once for the whole file); a vertex is
+// transformed when asked for, so that a node drawing a few vertices of a
+// large accessor costs only those.
 struct DrawnPrimitive {
     int material = -1;                   // index in GltfFile::materials, or -1
     std::size_t vertices = 0;            // the number of elements of each attribute

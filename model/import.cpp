@@ -174,6 +174,7 @@ private:
     // theirs have used so far, -1 where none yet.
     std::array<int, 3> sharing_{-1, -1, -1};
     std::vector<int> vertexOf_, normalOf_;
+    std::vector<std::uint32_t> numbered_;  // the entries set since `sharing_` changed
     std::vector<VectorData> faceCorners_ = std::vector<VectorData>(4);  // a polygon's corners, for its face normal
 };
 
@@ -290,9 +291,16 @@ void Importer::add(const DrawnPrimitive& p) {
     const char shade = faceNormal ? 'F' : 'G';
     if (p.sharing != sharing_) {
         sharing_ = p.sharing;
-        vertexOf_.assign(p.vertices, -1);
-        normalOf_.assign(faceNormal ? 0 : p.vertices, -1);
+        // Only what was numbered is undone, not the whole accessor's worth:
+        // node after node may draw a few vertices of a large accessor.
+        for (std::uint32_t i : numbered_) vertexOf_[i] = -1;
+        for (std::uint32_t i : numbered_)
+            if (i < normalOf_.size()) normalOf_[i] = -1;
+        numbered_.clear();
+        if (vertexOf_.size() < p.vertices) vertexOf_.resize(p.vertices, -1);
+        if (!faceNormal && normalOf_.size() < p.vertices) normalOf_.resize(p.vertices, -1);
     }
+    numbered_.insert(numbered_.end(), p.triangles.begin(), p.triangles.end());
     vertices_.number_all(p.triangles, [&](std::uint32_t i) { return p.vertex(i); }, vertexOf_);
     if (!faceNormal) normals_.number_all(p.triangles, [&](std::uint32_t i) { return p.normal_at(i); }, normalOf_);
 
