@@ -151,6 +151,13 @@ void readPLY();
 void readPLY2(RsdData& rsd);
 void writePLY();
 char* writePLY2(char* out, const PolygonData& polygon);  // one line; returns its end
+// The longest lines written, line end included: numbers with a separator
+// each; a material line has 25 at most (polygon, flag and the 21 of type
+// 'H') and its two characters.
+constexpr std::size_t INT_TEXT_MAX = 12;  // "-2147483648" and a separator
+constexpr std::size_t VECTOR_LINE_MAX = 3 * (FORMAT_MAX + 1);
+constexpr std::size_t POLYGON_LINE_MAX = 9 * INT_TEXT_MAX;
+constexpr std::size_t MATERIAL_LINE_MAX = 25 * INT_TEXT_MAX + 4;
 void readMAT();
 void readMAT2(char type, const char* data, const char* end, MaterialData& material,
               const RsdData& rsd);

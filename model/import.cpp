@@ -5,6 +5,7 @@
 #include "geometry.h"
 #include "gltf_read.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -13,11 +14,9 @@
 
 namespace {
 
-// Room for the longest line: a material line's polygon range, flag, shade,
-// type and 21 numbers, each at most 12 characters with a separator (a
-// vertex line takes at most 3 * (FORMAT_MAX + 1)).
-constexpr std::size_t TEXT_LINE_MAX = 26 * 12 + 4;
-static_assert(TEXT_LINE_MAX >= 3 * (FORMAT_MAX + 1));
+// Room for the longest line: a material line with a range of polygons
+// ("first-") before it, or a vertex or polygon line.
+constexpr std::size_t TEXT_LINE_MAX = std::max({INT_TEXT_MAX + MATERIAL_LINE_MAX, VECTOR_LINE_MAX, POLYGON_LINE_MAX});
 
 // Finds or adds a vector: equal vectors share one number (0 and -0 are
 // equal; a not-a-number only shares with the same bits). Open addressing

@@ -1,14 +1,6 @@
 // Writing the merged MAT file: one material line per record.
 #include "function.h"
 
-namespace {
-
-// 25 numbers at most (polygon, flag and the 21 of type 'H'), each with its
-// separator, and the two characters.
-constexpr std::size_t MATERIAL_LINE_MAX = 25 * 12 + 4;
-
-}  // namespace
-
 void writeMAT() {
     oname(".mat");
     OutFile out(outName);

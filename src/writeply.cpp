@@ -3,10 +3,6 @@
 
 namespace {
 
-constexpr std::size_t INT_TEXT_MAX = 12;  // "-2147483648" and a separator
-constexpr std::size_t VECTOR_LINE_MAX = 3 * (FORMAT_MAX + 1);
-constexpr std::size_t POLYGON_LINE_MAX = 9 * INT_TEXT_MAX;
-
 // "%f %f %f\n" for each vertex or normal.
 char* format_vectors(std::span<const VectorData> vectors, char* p) {
     for (const VectorData& v : vectors) {
