@@ -194,6 +194,12 @@ void load_binary(int fd, std::uint64_t size, tinygltf::TinyGLTF& loader, NamedFi
         fail(first_line(err), path);
 }
 
+// Indices, sparse or not, are unsigned integers.
+bool is_index_type(int componentType) {
+    return componentType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE || componentType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT ||
+           componentType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
+}
+
 // Checked access to the elements of accessors.
 class Reader {
 public:
@@ -314,8 +320,7 @@ private:
     void apply_sparse(const tinygltf::Accessor& a, int index, int components, int size, std::vector<T>& out) const {
         const std::size_t count = static_cast<std::size_t>(std::max(a.sparse.count, 0));
         const int indexType = a.sparse.indices.componentType;
-        if (indexType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE && indexType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT &&
-            indexType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT)
+        if (!is_index_type(indexType))
             fail(name(index) + " has sparse indices of an unknown type", path_);
         std::size_t indexStride = 0, valueStride = 0;
         const std::size_t indexSize = std::size_t(tinygltf::GetComponentSizeInBytes(static_cast<std::uint32_t>(indexType)));
@@ -486,10 +491,7 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
     auto indices = [&](int accessor) -> const std::vector<std::uint32_t>& {
         auto known = indicesRead.find(accessor);
         if (known != indicesRead.end()) return known->second;
-        if (m.accessors.size() > std::size_t(accessor) &&
-            m.accessors[std::size_t(accessor)].componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE &&
-            m.accessors[std::size_t(accessor)].componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT &&
-            m.accessors[std::size_t(accessor)].componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT)
+        if (m.accessors.size() > std::size_t(accessor) && !is_index_type(m.accessors[std::size_t(accessor)].componentType))
             fail(reader.name(accessor) + " holds indices that are not unsigned integers", path_);
         return indicesRead.emplace(accessor, reader.read<std::uint32_t>(accessor, {TINYGLTF_TYPE_SCALAR}, "indices")).first->second;
     };
