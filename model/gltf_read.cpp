@@ -480,7 +480,8 @@ GltfFile::~GltfFile() = default;
 void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&)>& visit) {
     const tinygltf::Model& m = *model_;
     Reader reader(m, path_, inputBytes_);
-    // Primitives and nodes often share accessors: each is read once.
+    // Primitives and nodes often share accessors: each is read once, and let
+    // go after the last primitive that uses it.
     std::map<int, std::vector<float>> floatsRead;
     std::map<int, std::vector<std::uint32_t>> indicesRead;
     auto floats = [&](int accessor, std::initializer_list<int> types, const std::string& what) -> const std::vector<float>& {
@@ -510,9 +511,10 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
             if (!child[k]) roots.push_back(int(k));
     }
 
-    // Depth first without recursion: a chain of nodes may be as long as the file.
+    // Depth first without recursion: a chain of nodes may be as long as the
+    // file. The nodes that draw a mesh, in order, with their transforms.
     std::vector<bool> reached(m.nodes.size(), false);
-    std::vector<std::pair<int, Matrix>> stack;
+    std::vector<std::pair<int, Matrix>> stack, drawing;
     for (auto it = roots.rbegin(); it != roots.rend(); ++it) stack.emplace_back(*it, IDENTITY);
     while (!stack.empty()) {
         const auto [index, parent] = stack.back();
@@ -525,19 +527,38 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
         for (auto it = node.children.rbegin(); it != node.children.rend(); ++it) stack.emplace_back(*it, world);
         if (node.mesh < 0) continue;
         if (std::size_t(node.mesh) >= m.meshes.size()) fail("node " + std::to_string(index) + " names a mesh that does not exist", path_);
+        drawing.emplace_back(index, world);
+    }
+    std::map<int, int> usesLeft;
+    auto for_each_accessor = [](const tinygltf::Primitive& p, auto&& use) {
+        for (const auto& attribute : p.attributes) use(attribute.second);
+        if (p.indices >= 0) use(p.indices);
+    };
+    for (const auto& [index, world] : drawing)
+        for (const tinygltf::Primitive& p : m.meshes[std::size_t(m.nodes[std::size_t(index)].mesh)].primitives)
+            for_each_accessor(p, [&](int accessor) { ++usesLeft[accessor]; });
+    auto let_go = [&](const tinygltf::Primitive& p) {
+        for_each_accessor(p, [&](int accessor) {
+            if (--usesLeft[accessor] == 0) floatsRead.erase(accessor), indicesRead.erase(accessor);
+        });
+    };
 
+    for (const auto& entry : drawing) {
+        const int index = entry.first;
+        const Matrix& world = entry.second;
+        const tinygltf::Node& node = m.nodes[std::size_t(index)];
         double det = 0;
         const std::array<double, 9> turn = normal_matrix(world, det);
-        for (const tinygltf::Primitive& p : m.meshes[std::size_t(node.mesh)].primitives) {
+        auto draw_primitive = [&](const tinygltf::Primitive& p) {
             morphTargets_ |= !p.targets.empty();
             if (p.mode >= TINYGLTF_MODE_POINTS && p.mode <= TINYGLTF_MODE_LINE_STRIP) {
                 ++pointsAndLines;
-                continue;
+                return;
             }
             if (p.mode < TINYGLTF_MODE_TRIANGLES || p.mode > TINYGLTF_MODE_TRIANGLE_FAN)
                 fail("a primitive's mode " + std::to_string(p.mode) + " is unknown", path_);
             const auto position = p.attributes.find("POSITION");
-            if (position == p.attributes.end()) continue;  // nothing to draw
+            if (position == p.attributes.end()) return;  // nothing to draw
             if (p.material >= 0 && std::size_t(p.material) >= materials.size())
                 fail("a primitive names material " + std::to_string(p.material) + ", which does not exist", path_);
 
@@ -557,7 +578,7 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
             }
             drawn.triangles = triangles_of(p.mode, *order);
             unindexed = {};
-            if (drawn.triangles.empty()) continue;
+            if (drawn.triangles.empty()) return;
             // A mirroring transform turns the fronts round.
             if (det < 0)
                 for (std::size_t t = 0; t < drawn.triangles.size(); t += 3) std::swap(drawn.triangles[t + 1], drawn.triangles[t + 2]);
@@ -585,6 +606,10 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
             if (material && material->image >= 0)
                 drawn.texcoord = attribute("TEXCOORD_" + std::to_string(material->texCoord), {TINYGLTF_TYPE_VEC2}, size);
             visit(drawn);
+        };
+        for (const tinygltf::Primitive& p : m.meshes[std::size_t(node.mesh)].primitives) {
+            draw_primitive(p);
+            let_go(p);
         }
     }
 }
