@@ -415,15 +415,15 @@ FileBytes make_glb(const Scene& scene, long long& leftOut) {
     const std::uint64_t total = 12 + 8 + json.size() + (out.bin.empty() ? 0 : 8 + out.binSize);
     if (total > UINT32_MAX) file_error("The model is too large for a glTF binary file!", "");
     std::string& head = kept->head;
-    put_u32(head, 0x46546C67);  // "glTF"
+    put_u32(head, GLB_MAGIC);
     put_u32(head, 2);
     put_u32(head, static_cast<std::uint32_t>(total));
     put_u32(head, static_cast<std::uint32_t>(json.size()));
-    put_u32(head, 0x4E4F534A);  // "JSON"
+    put_u32(head, GLB_JSON);
     head += json;
     if (!out.bin.empty()) {
         put_u32(head, static_cast<std::uint32_t>(out.binSize));
-        put_u32(head, 0x004E4942);  // "BIN"
+        put_u32(head, GLB_BIN);
     }
     kept->images = std::move(out.images);
     FileBytes file{kept, {head}};

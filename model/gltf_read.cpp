@@ -21,7 +21,6 @@
 namespace {
 
 constexpr int MAX_DEPTH = 100;  // JSON nesting; tinygltf copies "extras" by recursion
-constexpr std::uint32_t GLB_MAGIC = 0x46546C67, GLB_JSON = 0x4E4F534A, GLB_BIN = 0x004E4942;
 // Extensions whose meaning import follows or may leave aside.
 const std::set<std::string> UNDERSTOOD{"KHR_materials_unlit", "KHR_mesh_quantization"};
 

@@ -70,6 +70,9 @@ struct FileBytes {
     std::shared_ptr<const void> kept;
     std::vector<std::string_view> pieces;
 };
+// A glTF binary file's identifier and chunk types: "glTF", "JSON", "BIN\0"
+// read as little-endian numbers.
+constexpr std::uint32_t GLB_MAGIC = 0x46546C67, GLB_JSON = 0x4E4F534A, GLB_BIN = 0x004E4942;
 // Both give the bytes of the file they make. Both leave out the polygons
 // with a corner that is no finite point, and count them in `leftOut`.
 FileBytes make_glb(const Scene& scene, long long& leftOut);
