@@ -1,6 +1,7 @@
 // "export": the groups as one glTF 2.0 binary file (.glb): a node and a mesh
 // per group, a triangle primitive per kind of material in it, and each
 // texture file read as a PNG image in the binary chunk.
+#include "colour.h"
 #include "geometry.h"
 #include "json.h"
 #include "png_writer.h"
@@ -17,26 +18,28 @@
 
 namespace {
 
-// A glTF vertex as stored: position, normal, colour (RGBA bytes), interleaved.
+// A glTF vertex as stored: position, normal, colour (linear RGBA, normalised
+// 16-bit), interleaved.
 struct GltfVertex {
     float position[3];
     float normal[3];
-    unsigned char colour[4];
+    std::uint16_t colour[4];
 };
-static_assert(sizeof(GltfVertex) == 28);
+static_assert(sizeof(GltfVertex) == 32);
 // Textured primitives have vertices of their own, with texture coordinates:
 // a mesh's other primitives need not carry them.
 struct TexturedVertex {
     float position[3];
     float normal[3];
-    unsigned char colour[4];
+    std::uint16_t colour[4];
     float texcoord[2];
 };
-static_assert(sizeof(TexturedVertex) == 36);
+static_assert(sizeof(TexturedVertex) == 40);
 
-constexpr int FLOAT = 5126, UNSIGNED_BYTE = 5121, UNSIGNED_INT = 5125;
+constexpr int FLOAT = 5126, UNSIGNED_SHORT = 5123, UNSIGNED_INT = 5125;
 constexpr int ARRAY_BUFFER = 34962, ELEMENT_ARRAY_BUFFER = 34963;
 constexpr int NEAREST = 9728, CLAMP_TO_EDGE = 33071;
+constexpr std::uint16_t OPAQUE = 65535;  // alpha 1 as a normalised 16-bit number
 const Vec3 FALLBACK_NORMAL{0, 0, 1};  // for a polygon without area and without a normal of its own
 
 // What the glTF material of a polygon depends on.
@@ -182,15 +185,13 @@ struct Mesh {
     long long leftOut = 0;  // polygons with a corner that is no finite point
 };
 
-// Corner k of a polygon whose material shows `image`: glTF multiplies the
-// texel by the colour, 1 at most, so twice the colour gives "times colour /
-// 128" up to where it would brighten.
+// Corner k of a polygon whose material shows `image`.
 TexturedVertex textured_vertex(Vec3 position, Vec3 normal, const MaterialData& material, int k, const TimImage& image) {
     Rgb c = modulation(material, k);
-    auto twice = [](unsigned char value) { return static_cast<unsigned char>(std::min(255, 2 * value)); };
+    auto linear = [](unsigned char value) { return linear_u16(modulation_display(value)); };
     return {{position.x, position.y, position.z},
             {normal.x, normal.y, normal.z},
-            {twice(c.r), twice(c.g), twice(c.b), 255},
+            {linear(c.r), linear(c.g), linear(c.b), OPAQUE},
             {static_cast<float>(double(material.u[k]) / image.width),
              static_cast<float>(double(material.v[k]) / image.height)}};
 }
@@ -246,7 +247,7 @@ Mesh build_mesh(const Scene& scene, const Group& group) {
             }
             Rgb colour = corner_colour(material, k);
             corner[k] = {{position.x, position.y, position.z}, {normal.x, normal.y, normal.z},
-                         {colour.r, colour.g, colour.b, 255}};
+                         {linear_u16(colour.r), linear_u16(colour.g), linear_u16(colour.b), OPAQUE}};
             table.prefetch(corner[k]);
         }
         if (!image)
@@ -279,7 +280,7 @@ Json attributes_json(const std::vector<Vertex>& vertices, Builder& out) {
     Json position = attribute(offsetof(Vertex, position), FLOAT, "VEC3");
     position["min"] = {min.x, min.y, min.z};
     position["max"] = {max.x, max.y, max.z};
-    Json colour = attribute(offsetof(Vertex, colour), UNSIGNED_BYTE, "VEC4");
+    Json colour = attribute(offsetof(Vertex, colour), UNSIGNED_SHORT, "VEC4");
     colour["normalized"] = true;
     Json attributes{{"POSITION", out.accessor(std::move(position))},
                     {"NORMAL", out.accessor(attribute(offsetof(Vertex, normal), FLOAT, "VEC3"))},
@@ -380,8 +381,9 @@ FileBytes make_glb(const Scene& scene, long long& leftOut) {
     if (!meshes.empty()) {
         gltf["meshes"] = std::move(meshes);
         // Each image that a material shows, once, in order of first use: a
-        // PNG image in the binary chunk, with a texture and a sampler of its own.
-        Json materials = Json::array(), textures = Json::array(), images = Json::array(), samplers = Json::array();
+        // PNG image in the binary chunk, with a texture of its own; all share
+        // the one sampler.
+        Json materials = Json::array(), textures = Json::array(), images = Json::array();
         std::map<int, int> textureNumber;  // the glTF texture of each image shown
         for (const Look& look : looks) {
             if (look.image < 0) {
@@ -391,10 +393,8 @@ FileBytes make_glb(const Scene& scene, long long& leftOut) {
             const Texture& texture = scene.textures[static_cast<std::size_t>(look.image)];
             auto [at, added] = textureNumber.try_emplace(look.image, static_cast<int>(textures.size()));
             if (added) {
-                textures.push_back({{"sampler", at->second}, {"source", at->second}});
+                textures.push_back({{"sampler", 0}, {"source", at->second}});
                 images.push_back(image_json(texture, out));
-                samplers.push_back({{"magFilter", NEAREST}, {"minFilter", NEAREST},
-                                    {"wrapS", CLAMP_TO_EDGE}, {"wrapT", CLAMP_TO_EDGE}});
             }
             materials.push_back(material_json(look, at->second, &texture.image));
         }
@@ -402,7 +402,8 @@ FileBytes make_glb(const Scene& scene, long long& leftOut) {
         if (!textures.empty()) {
             gltf["textures"] = std::move(textures);
             gltf["images"] = std::move(images);
-            gltf["samplers"] = std::move(samplers);
+            gltf["samplers"] = Json::array({{{"magFilter", NEAREST}, {"minFilter", NEAREST},
+                                             {"wrapS", CLAMP_TO_EDGE}, {"wrapT", CLAMP_TO_EDGE}}});
         }
         gltf["accessors"] = std::move(out.accessors);
         gltf["bufferViews"] = std::move(out.bufferViews);

@@ -2,6 +2,7 @@
 // these formats. Triangles become polygons (two that share an edge one
 // quadrangle), their looks material lines, the images they show TIM files;
 // an RSD file names them all. The mapping is the inverse of "export".
+#include "colour.h"
 #include "geometry.h"
 #include "gltf_read.h"
 
@@ -203,10 +204,9 @@ Corner Importer::corner(const DrawnPrimitive& p, std::uint32_t i, const GltfMate
         return c;
     }
     for (std::size_t k = 0; k < 3; ++k) {
-        const double value = m->factor[k] * (p.colour ? double(p.colour[std::size_t(p.colourSize) * i + k]) : 1.0);
-        // Textured: the inverse of modulation with 128 as neutral.
-        const double scaled = std::round((t ? 128.0 : 255.0) * value);
-        c.colour[k] = scaled > 255 ? 255 : scaled > 0 ? int(scaled) : 0;
+        const double linear = m->factor[k] * (p.colour ? double(p.colour[std::size_t(p.colourSize) * i + k]) : 1.0);
+        const int display = display_byte(linear);
+        c.colour[k] = t ? modulation_of_display(display) : display;
     }
     if (t) {
         const float s = p.texcoord[2 * i], r = p.texcoord[2 * i + 1];
