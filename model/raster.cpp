@@ -24,7 +24,7 @@ Edge edge(const Corner& p, const Corner& q) {
 // A pixel of a textured triangle whose edge functions are w0, w1, w2; false
 // where its texel is see-through, which leaves the pixel and its depth to
 // whatever lies behind.
-bool draw_texel(const TexturedTriangle& t, std::int64_t w0, std::int64_t w1, std::int64_t w2, Band& band,
+bool draw_texel(const TexturedTriangle& t, bool blend, std::int64_t w0, std::int64_t w1, std::int64_t w2, Band& band,
                 std::size_t at) {
     // Corner k weighs as the edge opposite it; written from corner 0, so
     // that what is the same at every corner stays exactly that.
@@ -38,8 +38,22 @@ bool draw_texel(const TexturedTriangle& t, std::int64_t w0, std::int64_t w1, std
         const float colour = mix(t.colour[0].*c, t.colour[1].*c, t.colour[2].*c);
         return channel(static_cast<int>(modulated(texel[i], colour) * light + 0.5f));
     };
-    band.put(at, {shown(0, &Rgb::r), shown(1, &Rgb::g), shown(2, &Rgb::b)});
+    const Rgb c{shown(0, &Rgb::r), shown(1, &Rgb::g), shown(2, &Rgb::b)};
+    if (blend) band.blend(at, c);
+    else band.put(at, c);
     return true;
+}
+
+// The colour of an untextured triangle with corners of different colours
+// at the pixel whose edge functions are w0, w1, w2.
+Rgb smooth(const Triangle& t, std::int64_t w0, std::int64_t w1, std::int64_t w2) {
+    // Corner k weighs as the edge opposite it.
+    const float sum = float(w0 + w1 + w2);
+    const float b0 = float(w1) / sum, b1 = float(w2) / sum, b2 = float(w0) / sum;
+    auto mix = [&](unsigned char Rgb::*c) {
+        return channel(static_cast<int>(b0 * (t.colour[0].*c) + b1 * (t.colour[1].*c) + b2 * (t.colour[2].*c) + 0.5f));
+    };
+    return {mix(&Rgb::r), mix(&Rgb::g), mix(&Rgb::b)};
 }
 
 // `Textured` is fixed per triangle, so that the pixels of untextured ones
@@ -68,7 +82,7 @@ void draw_triangle(const Triangle& t, const TexturedTriangle* texture, int first
     float farthestThere = 0;
     for (int run = firstColumn / (BLOCK * RUN); run <= lastColumn / (BLOCK * RUN); ++run)
         farthestThere = std::max(farthestThere, band.farthestDown[std::size_t(run)]);
-    if (std::min({v[0].z, v[1].z, v[2].z}) - slack >= farthestThere) return;
+    if (std::min({v[0].z, v[1].z, v[2].z}) - slack > farthestThere) return;
     // Each edge's x as a function of y, for the span of each row of squares.
     double slope[3];
     for (int i = 0; i < 3; ++i) {
@@ -111,7 +125,7 @@ void draw_triangle(const Triangle& t, const TexturedTriangle* texture, int first
              blockColumn <= std::min(spanLast / BLOCK, run * RUN + RUN - 1); ++blockColumn) {
             const int bx0 = std::max(spanFirst, blockColumn * BLOCK);
             const int bx1 = std::min(spanLast, blockColumn * BLOCK + BLOCK - 1);
-            if (nearest(bx0, bx1) >= farthest[blockColumn]) continue;
+            if (nearest(bx0, bx1) > farthest[blockColumn]) continue;
             bool outside = false;
             for (const Edge& f : e) outside |= f.at(f.a > 0 ? bx1 : bx0, f.b > 0 ? by1 : by0) <= 0;
             if (outside) continue;
@@ -124,9 +138,14 @@ void draw_triangle(const Triangle& t, const TexturedTriangle* texture, int first
                     // Inside: every edge function at least 1; one test, as few pixels pass.
                     const bool inside = ((w0 - 1) | (w1 - 1) | (w2 - 1)) >= 0;
                     const float z = float(zRow + zxd * (x + 0.5 - x0));
-                    if (!(inside & (z < band.depth[at]))) continue;
+                    // At equal depth the later polygon shows, as in viewers.
+                    if (!(inside & (z <= band.depth[at]))) continue;
                     if constexpr (Textured) {
-                        if (draw_texel(*texture, w0, w1, w2, band, at)) band.depth[at] = z, drawn = true;
+                        if (draw_texel(*texture, t.blend, w0, w1, w2, band, at) && !t.blend) band.depth[at] = z, drawn = true;
+                        continue;
+                    }
+                    if (t.blend) {
+                        band.blend(at, t.plain ? t.colour[0] : smooth(t, w0, w1, w2));
                         continue;
                     }
                     band.depth[at] = z;
@@ -135,13 +154,7 @@ void draw_triangle(const Triangle& t, const TexturedTriangle* texture, int first
                         band.put(at, t.colour[0]);
                         continue;
                     }
-                    // Corner k weighs as the edge opposite it.
-                    const float sum = float(w0 + w1 + w2);
-                    const float b0 = float(w1) / sum, b1 = float(w2) / sum, b2 = float(w0) / sum;
-                    auto mix = [&](unsigned char Rgb::*c) {
-                        return channel(static_cast<int>(b0 * (t.colour[0].*c) + b1 * (t.colour[1].*c) + b2 * (t.colour[2].*c) + 0.5f));
-                    };
-                    band.put(at, {mix(&Rgb::r), mix(&Rgb::g), mix(&Rgb::b)});
+                    band.put(at, smooth(t, w0, w1, w2));
                 }
             }
             if (drawn) band.refresh_farthest(blockRow, blockColumn);

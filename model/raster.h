@@ -29,6 +29,7 @@ struct Triangle {
     Corner corner[3];  // in the order whose edge functions are positive inside
     Rgb colour[3];
     bool plain;  // one colour for the whole triangle
+    bool blend;  // semi-transparent: drawn half over what is behind, depth left as it is
 };
 
 // What a textured triangle needs besides its Triangle record, kept aside so
@@ -49,8 +50,10 @@ inline std::int64_t cross(const Corner& o, const Corner& a, const Corner& b) {
 // Marks an entry of Drawing::inBand as the number of a textured triangle.
 constexpr std::uint32_t TEXTURED = std::uint32_t(1) << 31;
 
-// Everything needed to draw: the triangles of every polygon in order, the
-// rows each may touch, and for --wire every polygon's rim.
+// Everything needed to draw: the triangles of every polygon, the rows each
+// may touch, and for --wire every polygon's rim. In each band the opaque
+// triangles come first, in the model's order, and then the semi-transparent
+// ones from the farthest to the nearest.
 struct Drawing {
     std::unique_ptr<Triangle[]> triangles;  // left as they are where firstRow > lastRow
     std::vector<std::uint16_t> firstRow, lastRow;  // firstRow > lastRow: nothing to draw
@@ -86,6 +89,13 @@ struct Band {
         farthestDown.assign(std::size_t(runsAcross), none);
     }
     void put(std::size_t at, Rgb c) { rgb[3 * at] = c.r, rgb[3 * at + 1] = c.g, rgb[3 * at + 2] = c.b; }
+    // Half the colour over half of what is there, halves rounded up.
+    void blend(std::size_t at, Rgb c) {
+        unsigned char* p = &rgb[3 * at];
+        p[0] = static_cast<unsigned char>((p[0] + c.r + 1) / 2);
+        p[1] = static_cast<unsigned char>((p[1] + c.g + 1) / 2);
+        p[2] = static_cast<unsigned char>((p[2] + c.b + 1) / 2);
+    }
     void refresh_farthest(int blockRow, int blockColumn) {
         float most = 0;
         const int x0 = blockColumn * BLOCK, x1 = std::min(width, x0 + BLOCK);

@@ -94,6 +94,14 @@ Corner screen_corner(const Frame& frame, const VectorData& v) {
     return {fixed(0), fixed(1), static_cast<float>((p[2] - frame.min[2]) * frame.depthScale)};
 }
 
+// A triangle of a semi-transparent polygon, and the depth of the polygon's
+// centre, by which such triangles are drawn farthest first.
+struct Blended {
+    std::size_t triangle;
+    float depth;
+    std::uint32_t entry = 0;  // its entry in Drawing::inBand
+};
+
 // A stretch of a group's polygons, the unit of work when preparing them.
 struct Piece {
     const Group* group;
@@ -114,8 +122,9 @@ public:
     }
 
     // Fills the Drawing's places of the piece's polygons, and gives the
-    // textured triangles among them in order.
-    void prepare(const Piece& piece, Drawing& out, std::vector<TexturedTriangle>& textured) const {
+    // textured triangles and the semi-transparent ones among them in order.
+    void prepare(const Piece& piece, Drawing& out, std::vector<TexturedTriangle>& textured,
+                 std::vector<Blended>& blended) const {
         const Group& group = *piece.group;
         const PlyData& ply = group.model->ply;
         std::size_t slot = piece.triangle;
@@ -149,9 +158,16 @@ public:
                     corners[k].towardsLight = dot({dot(n, axes_[0]), dot(n, axes_[1]), dot(n, axes_[2])}, LIGHT);
                 }
             }
-            for (int t = 0; t < triangles.count; ++t, ++slot)
+            const bool blend = is_semi_transparent(material);
+            double centre = 0;
+            for (int k = 0; k < corner_count(polygon); ++k) centre += corners[k].at.z;
+            centre /= corner_count(polygon);
+            for (int t = 0; t < triangles.count; ++t, ++slot) {
+                out.triangles[slot].blend = blend;
                 prepare_triangle(material, lit, image, corners, triangles.corners[static_cast<std::size_t>(t)], slot, out,
                                  textured);
+                if (blend && out.firstRow[slot] <= out.lastRow[slot]) blended.push_back({slot, float(centre)});
+            }
             if (options_.wire) {
                 const std::size_t at = piece.polygon + (i - piece.begin);
                 const std::array<int, 4> rim = rim_of(polygon);
@@ -274,7 +290,11 @@ std::string make_png(const Scene& scene, const RenderOptions& options, long long
     }
     const Painter painter(scene, options, frame, view);
     std::vector<std::vector<TexturedTriangle>> textured(pieces.size());
-    run_pieces(spare_threads(), pieces.size(), [&](std::size_t k) { painter.prepare(pieces[k], drawing, textured[k]); });
+    std::vector<std::vector<Blended>> blendedOf(pieces.size());
+    run_pieces(spare_threads(), pieces.size(),
+               [&](std::size_t k) { painter.prepare(pieces[k], drawing, textured[k], blendedOf[k]); });
+    std::vector<Blended> blended;
+    for (const std::vector<Blended>& some : blendedOf) blended.insert(blended.end(), some.begin(), some.end());
     // Each piece's textured triangles are freed once copied; the room
     // reserved takes memory only as it is filled, so none is held twice.
     std::size_t texturedCount = 0;
@@ -285,7 +305,9 @@ std::string make_png(const Scene& scene, const RenderOptions& options, long long
         std::vector<TexturedTriangle>().swap(some);
     }
 
-    // Each band's triangles, in drawing order.
+    // Each band's triangles, in drawing order: the opaque ones as they come,
+    // then the semi-transparent ones, farthest first (in the model's order
+    // at equal depth).
     const int bands = (options.size + BAND - 1) / BAND;
     drawing.bandStart.assign(std::size_t(bands) + 1, 0);
     for (std::size_t i = 0; i < triangles; ++i)
@@ -294,14 +316,21 @@ std::string make_png(const Scene& scene, const RenderOptions& options, long long
     for (int b = 0; b < bands; ++b) drawing.bandStart[std::size_t(b) + 1] += drawing.bandStart[std::size_t(b)];
     drawing.inBand.resize(drawing.bandStart[std::size_t(bands)]);
     std::vector<std::uint32_t> place(drawing.bandStart.begin(), drawing.bandStart.end() - 1);
-    std::uint32_t nextTextured = 0;  // the textured triangles come in the same order
+    std::uint32_t nextTextured = 0;  // the textured and blended triangles come in the same order
+    std::size_t nextBlended = 0;
+    auto add = [&](std::size_t i, std::uint32_t entry) {
+        for (int b = drawing.firstRow[i] / BAND; b <= drawing.lastRow[i] / BAND; ++b) drawing.inBand[place[std::size_t(b)]++] = entry;
+    };
     for (std::size_t i = 0; i < triangles; ++i) {
         if (drawing.firstRow[i] > drawing.lastRow[i]) continue;
         std::uint32_t entry = static_cast<std::uint32_t>(i);
         if (nextTextured < drawing.textured.size() && drawing.textured[nextTextured].triangle == i)
             entry = TEXTURED | nextTextured++;
-        for (int b = drawing.firstRow[i] / BAND; b <= drawing.lastRow[i] / BAND; ++b) drawing.inBand[place[std::size_t(b)]++] = entry;
+        if (nextBlended < blended.size() && blended[nextBlended].triangle == i) blended[nextBlended++].entry = entry;
+        else add(i, entry);
     }
+    std::stable_sort(blended.begin(), blended.end(), [](const Blended& a, const Blended& b) { return a.depth > b.depth; });
+    for (const Blended& b : blended) add(b.triangle, b.entry);
 
     // Bands are drawn on every core, each into one of a few buffers, and
     // handed to the encoder in order as they are finished.
