@@ -1,12 +1,14 @@
-// "export": the groups as one glTF 2.0 binary file (.glb): a node and a mesh
-// per group, a triangle primitive per kind of material in it, and each
-// texture file read as a PNG image in the binary chunk.
+// "export": the groups as glTF 2.0, a binary file (.glb) or JSON (.gltf)
+// with its buffer and images in files beside it: a node and a mesh per
+// group, a triangle primitive per kind of material in it, and each texture
+// file read as a PNG image.
 #include "colour.h"
 #include "geometry.h"
 #include "json.h"
 #include "png_writer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -309,12 +311,42 @@ Json mesh_json(const Group& group, const Mesh& mesh, Builder& out) {
     return {{"name", group.name}, {"primitives", std::move(list)}};
 }
 
-// A texture file's image as PNG in the binary chunk.
-Json image_json(const Texture& texture, Builder& out) {
+// Where an export puts its binary buffer and its images: in the binary
+// chunk of a .glb file, or in files of their own beside a .gltf file, named
+// in its JSON by their bare names.
+struct Layout {
+    bool apart = false;
+    std::string binName, imageStem;  // bare names, when apart
+};
+
+// A URI that names a file beside the glTF file: its name with every byte
+// but letters, digits and "-._~" percent-encoded.
+std::string uri_of(const std::string& name) {
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    std::string uri;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || std::strchr("-._~", c)) {
+            uri += c;
+        } else {
+            uri += '%';
+            uri += HEX[byte >> 4];
+            uri += HEX[byte & 15];
+        }
+    }
+    return uri;
+}
+
+// A texture file's image as PNG: in the binary chunk, or kept to be written
+// as image file `number` of its own.
+Json image_json(const Texture& texture, int number, const Layout& layout, Builder& out) {
     const TimImage& image = texture.image;
     PngWriter png(image.width, image.height, true);
     png.write_rows(image.rgba.data(), image.height);
     const std::string& bytes = out.images.emplace_back(png.finish());
+    if (layout.apart)
+        return {{"name", texture.name}, {"uri", uri_of(layout.imageStem + "-" + std::to_string(number) + ".png")},
+                {"mimeType", "image/png"}};
     return {{"name", texture.name}, {"bufferView", out.view(bytes.data(), bytes.size(), 0)}, {"mimeType", "image/png"}};
 }
 
@@ -322,21 +354,20 @@ void put_u32(std::string& out, std::uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((value >> shift) & 0xff));
 }
 
-// What the pieces of the file are views of.
-struct GlbBytes {
+// What the pieces of the files are views of.
+struct ExportBytes {
     std::vector<Mesh> meshes;
     std::deque<std::string> images;
-    std::string head;  // the header and the JSON chunk
+    std::string head;  // .glb: the header and the JSON chunk; .gltf: the JSON
 };
 
-}  // namespace
-
-FileBytes make_glb(const Scene& scene, long long& leftOut) {
+// The scene as glTF JSON; the bytes it names are views in `out.bin` (and
+// for a .glb, the images too) of what `kept` holds.
+Json export_json(const Scene& scene, const Layout& layout, ExportBytes& kept, Builder& out, long long& leftOut) {
     // The groups' triangles on several threads; the file is then put
     // together in group order, so its bytes do not depend on the threads.
     const std::size_t groups = scene.groups.size();
-    auto kept = std::make_shared<GlbBytes>();
-    std::vector<Mesh>& built = kept->meshes;
+    std::vector<Mesh>& built = kept.meshes;
     built.resize(groups);
     std::vector<std::exception_ptr> failures(groups);
     run_pieces(spare_threads(), groups, [&](std::size_t k) {
@@ -350,7 +381,6 @@ FileBytes make_glb(const Scene& scene, long long& leftOut) {
         if (failure) std::rethrow_exception(failure);
 
     leftOut = 0;
-    Builder out;
     Json nodes = Json::array(), meshes = Json::array();
     for (std::size_t k = 0; k < groups; ++k) {
         const Group& group = scene.groups[k];
@@ -380,9 +410,8 @@ FileBytes make_glb(const Scene& scene, long long& leftOut) {
     gltf["nodes"] = std::move(nodes);
     if (!meshes.empty()) {
         gltf["meshes"] = std::move(meshes);
-        // Each image that a material shows, once, in order of first use: a
-        // PNG image in the binary chunk, with a texture of its own; all share
-        // the one sampler.
+        // Each image that a material shows, once, in order of first use,
+        // with a texture of its own; all share the one sampler.
         Json materials = Json::array(), textures = Json::array(), images = Json::array();
         std::map<int, int> textureNumber;  // the glTF texture of each image shown
         for (const Look& look : looks) {
@@ -394,7 +423,7 @@ FileBytes make_glb(const Scene& scene, long long& leftOut) {
             auto [at, added] = textureNumber.try_emplace(look.image, static_cast<int>(textures.size()));
             if (added) {
                 textures.push_back({{"sampler", 0}, {"source", at->second}});
-                images.push_back(image_json(texture, out));
+                images.push_back(image_json(texture, at->second, layout, out));
             }
             materials.push_back(material_json(look, at->second, &texture.image));
         }
@@ -408,9 +437,20 @@ FileBytes make_glb(const Scene& scene, long long& leftOut) {
         gltf["accessors"] = std::move(out.accessors);
         gltf["bufferViews"] = std::move(out.bufferViews);
         out.align();
-        gltf["buffers"] = Json::array({{{"byteLength", out.binSize}}});
+        Json buffer{{"byteLength", out.binSize}};
+        if (layout.apart) buffer["uri"] = uri_of(layout.binName);
+        gltf["buffers"] = Json::array({std::move(buffer)});
     }
-    std::string json = json_text(gltf);
+    kept.images = std::move(out.images);
+    return gltf;
+}
+
+}  // namespace
+
+FileBytes make_glb(const Scene& scene, long long& leftOut) {
+    auto kept = std::make_shared<ExportBytes>();
+    Builder out;
+    std::string json = json_text(export_json(scene, Layout{}, *kept, out, leftOut));
     json.resize((json.size() + 3) & ~std::size_t{3}, ' ');
 
     const std::uint64_t total = 12 + 8 + json.size() + (out.bin.empty() ? 0 : 8 + out.binSize);
@@ -426,8 +466,26 @@ FileBytes make_glb(const Scene& scene, long long& leftOut) {
         put_u32(head, static_cast<std::uint32_t>(out.binSize));
         put_u32(head, GLB_BIN);
     }
-    kept->images = std::move(out.images);
     FileBytes file{kept, {head}};
     file.pieces.insert(file.pieces.end(), out.bin.begin(), out.bin.end());
     return file;
+}
+
+ExportFiles make_gltf(const Scene& scene, const std::string& path, long long& leftOut) {
+    // NAME.gltf beside NAME.bin and NAME-K.png.
+    const std::string stem = path.substr(0, path.size() - 5);
+    const std::size_t slash = stem.rfind('/');
+    const std::string bare = slash == std::string::npos ? stem : stem.substr(slash + 1);
+    const Layout layout{true, bare + ".bin", bare};
+    auto kept = std::make_shared<ExportBytes>();
+    Builder out;
+    kept->head = json_text(export_json(scene, layout, *kept, out, leftOut));
+    // The JSON last: a set cut short while renamed leaves no file that names missing ones.
+    ExportFiles files{kept, {}};
+    if (!out.bin.empty()) files.files.push_back({stem + ".bin", out.bin});
+    int number = 0;
+    for (const std::string& image : kept->images)
+        files.files.push_back({stem + "-" + std::to_string(number++) + ".png", {image}});
+    files.files.push_back({path, {kept->head}});
+    return files;
 }

@@ -4,6 +4,7 @@
 #include "model.h"
 
 #include <charconv>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +20,7 @@ namespace {
 
 const char* const USAGE =
     "usage: zorvel-model info [--json] MODEL...\n"
-    "       zorvel-model export MODEL... -o FILE.glb\n"
+    "       zorvel-model export MODEL... -o FILE.glb|FILE.gltf\n"
     "       zorvel-model render MODEL... -o FILE.png [--size PIXELS]\n"
     "                    [--view iso|front|back|left|right|top|bottom]\n"
     "                    [--colour material|group] [--wire]\n"
@@ -28,7 +29,20 @@ const char* const USAGE =
     "       zorvel-model --help | --version\n"
     "MODEL is an RSD file, of an input model or of a merged one.\n";
 
-struct UsageError {};
+// A malformed command line, and what is wrong with it when the usage alone
+// does not tell.
+struct UsageError {
+    const char* why = nullptr;
+};
+
+// Whether `name` ends in `extension` (lower case), in any case.
+bool has_extension(std::string_view name, std::string_view extension) {
+    if (name.size() < extension.size()) return false;
+    name.remove_prefix(name.size() - extension.size());
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) != extension[i]) return false;
+    return true;
+}
 
 struct CommandLine {
     std::string command;
@@ -108,6 +122,8 @@ CommandLine parse(int argc, char** argv) {
     if (line.models.empty() || (!info && (!outputGiven || line.output.empty())) ||
         ((texture || import) && line.models.size() > 1))
         throw UsageError{};
+    if (line.command == "export" && !has_extension(line.output, ".glb") && !has_extension(line.output, ".gltf"))
+        throw UsageError{"export writes a file named *.glb (binary) or *.gltf (JSON)"};
     line.models.push_back(nullptr);
     return line;
 }
@@ -132,8 +148,12 @@ void run_command(const CommandLine& line) {
     }
     check_textures(scene);
     long long leftOut = 0;
-    if (line.command == "export") write_whole_file(line.output, make_glb(scene, leftOut).pieces);
-    else write_whole_file(line.output, {make_png(scene, line.render, leftOut)});
+    if (line.command == "export" && has_extension(line.output, ".gltf"))
+        write_files(make_gltf(scene, line.output, leftOut).files);
+    else if (line.command == "export")
+        write_whole_file(line.output, make_glb(scene, leftOut).pieces);
+    else
+        write_whole_file(line.output, {make_png(scene, line.render, leftOut)});
     note_textures(scene);
     if (leftOut)
         std::fprintf(stderr, "zorvel-model: note: %lld polygons with a corner that is no finite point left out\n",
@@ -154,7 +174,8 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
         run_command(parse(argc, argv));
-    } catch (const UsageError&) {
+    } catch (const UsageError& error) {
+        if (error.why) std::fprintf(stderr, "zorvel-model: %s\n", error.why);
         std::fputs(USAGE, stderr);
         status = EXIT_USAGE;
     } catch (const RunEnd& end) {

@@ -73,9 +73,22 @@ struct FileBytes {
 // A glTF binary file's identifier and chunk types: "glTF", "JSON", "BIN\0"
 // read as little-endian numbers.
 constexpr std::uint32_t GLB_MAGIC = 0x46546C67, GLB_JSON = 0x4E4F534A, GLB_BIN = 0x004E4942;
-// Both give the bytes of the file they make. Both leave out the polygons
-// with a corner that is no finite point, and count them in `leftOut`.
+// A set of files, each a path and its bytes in pieces, views of what `kept`
+// holds.
+struct OutputFile {
+    std::string path;
+    std::vector<std::string_view> pieces;
+};
+struct ExportFiles {
+    std::shared_ptr<const void> kept;
+    std::vector<OutputFile> files;
+};
+// The exports and render give the bytes of the files they make. They leave
+// out the polygons with a corner that is no finite point, and count them in
+// `leftOut`.
 FileBytes make_glb(const Scene& scene, long long& leftOut);
+// `path` ends in ".gltf" (in any case): the JSON there, NAME.bin and NAME-K.png beside it.
+ExportFiles make_gltf(const Scene& scene, const std::string& path, long long& leftOut);
 
 // How "render" draws: the picture's side in pixels, the side the model is
 // seen from, colours by material or by group, and edges drawn over it.
@@ -110,8 +123,11 @@ private:
     };
     std::vector<Pending> files_;
 };
-// Writes the pieces one after another to `path` as a set of one file.
-void write_whole_file(const std::string& path, const std::vector<std::string_view>& pieces);
+// Writes each file's pieces one after another, as one set.
+void write_files(const std::vector<OutputFile>& files);
+inline void write_whole_file(const std::string& path, const std::vector<std::string_view>& pieces) {
+    write_files({{path, pieces}});
+}
 
 // "import": the glTF file `path` as an input model of these formats, written
 // to STEM.rsd, STEM.ply, STEM.mat and STEM-K.tim; notes on standard error.

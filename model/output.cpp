@@ -3,6 +3,7 @@
 #include "model.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +31,11 @@ std::string OutputSet::create(const std::string& path) {
 }
 
 void OutputSet::commit() {
+    // A directory in a file's place would stop the renames halfway.
+    for (const Pending& file : files_) {
+        std::error_code ec;
+        if (!file.path.empty() && std::filesystem::is_directory(file.path, ec)) write_error(file.path);
+    }
     while (!files_.empty()) {
         const Pending& file = files_.front();
         if (file.path.empty()) std::remove(file.temporary.c_str());
@@ -38,11 +44,11 @@ void OutputSet::commit() {
     }
 }
 
-void write_whole_file(const std::string& path, const std::vector<std::string_view>& pieces) {
+void write_files(const std::vector<OutputFile>& files) {
     OutputSet set;
-    {
-        OutFile out(path, set.create(path));
-        for (std::string_view bytes : pieces) out.put(bytes);
+    for (const OutputFile& file : files) {
+        OutFile out(file.path, set.create(file.path));
+        for (std::string_view bytes : file.pieces) out.put(bytes);
         out.close();
     }
     set.commit();

@@ -1,5 +1,6 @@
-// Checks glTF binary files with the Khronos glTF-Validator, and reads back a
-// box (its shape, every face outward), normals and textures.
+// Checks glTF files (.glb, or .gltf with its files beside it) with the
+// Khronos glTF-Validator, and reads back a box (its shape, every face
+// outward), normals, textures and colours.
 //
 //   node check_glb.js VALIDATOR_DIR validate FILE...   no error, no warning
 //   node check_glb.js VALIDATOR_DIR box FILE X0 Y0 Z0 X1 Y1 Z1 TRIANGLES
@@ -16,6 +17,9 @@
 //     both draw the same triangles: corners in the same order with the same
 //     position, normal, colour and texture coordinates, and the same
 //     material (flags, alpha mode, the texture's decoded pixels)
+//   node check_glb.js VALIDATOR_DIR colours FILE R,G,B...
+//     the distinct COLOR_0 values, as normalised 16-bit numbers (alpha 1),
+//     are exactly these
 'use strict';
 const fs = require('fs');
 const [validatorDir, mode, file, ...rest] = process.argv.slice(2);
@@ -25,7 +29,10 @@ async function validate(files) {
   const validator = require(`${validatorDir}/node_modules/gltf-validator`);
   let bad = 0;
   for (const f of files) {
-    const report = await validator.validateBytes(new Uint8Array(fs.readFileSync(f)), {uri: f, maxIssues: 20});
+    // A .gltf file's buffer and images are read from its folder.
+    const externalResourceFunction = (uri) =>
+      Promise.resolve(new Uint8Array(fs.readFileSync(require('path').join(require('path').dirname(f), decodeURIComponent(uri)))));
+    const report = await validator.validateBytes(new Uint8Array(fs.readFileSync(f)), {uri: f, maxIssues: 20, externalResourceFunction});
     const {numErrors, numWarnings, messages} = report.issues;
     console.log(`${f}: ${numErrors} errors, ${numWarnings} warnings`);
     for (const m of messages.filter((m) => m.severity <= 1)) console.log(`  ${m.code} ${m.pointer || ''}: ${m.message}`);
@@ -34,13 +41,27 @@ async function validate(files) {
   process.exit(bad ? 1 : 0);
 }
 
-// The JSON chunk and a reader of accessor elements.
+// The JSON, a reader of accessor elements and the bytes of each image: from
+// a glTF binary file, or a .gltf file and the files it names beside it.
 function readGlb(path) {
   const b = fs.readFileSync(path);
-  if (b.readUInt32LE(0) !== 0x46546c67 || b.readUInt32LE(8) !== b.length) fail('not a glTF binary file');
-  const jsonLength = b.readUInt32LE(12);
-  const gltf = JSON.parse(b.subarray(20, 20 + jsonLength).toString());
-  const bin = b.subarray(20 + jsonLength + 8);
+  let gltf, bin;
+  const beside = (uri) => fs.readFileSync(require('path').join(require('path').dirname(path), decodeURIComponent(uri)));
+  if (path.endsWith('.gltf')) {
+    gltf = JSON.parse(b.toString());
+    bin = gltf.buffers ? beside(gltf.buffers[0].uri) : Buffer.alloc(0);
+  } else {
+    if (b.readUInt32LE(0) !== 0x46546c67 || b.readUInt32LE(8) !== b.length) fail('not a glTF binary file');
+    const jsonLength = b.readUInt32LE(12);
+    gltf = JSON.parse(b.subarray(20, 20 + jsonLength).toString());
+    bin = b.subarray(20 + jsonLength + 8);
+  }
+  const image = (i) => {
+    const {uri, bufferView} = gltf.images[i];
+    if (uri) return beside(uri);
+    const v = gltf.bufferViews[bufferView];
+    return bin.subarray(v.byteOffset || 0, (v.byteOffset || 0) + v.byteLength);
+  };
   const element = (index, i) => {
     const a = gltf.accessors[index], v = gltf.bufferViews[a.bufferView];
     const size = {SCALAR: 1, VEC2: 2, VEC3: 3, VEC4: 4}[a.type];
@@ -49,7 +70,7 @@ function readGlb(path) {
     const read = {5126: (o) => bin.readFloatLE(o), 5125: (o) => bin.readUInt32LE(o), 5123: (o) => bin.readUInt16LE(o), 5121: (o) => bin[o]}[a.componentType];
     return Array.from({length: size}, (_, k) => read(at + k * bytes));
   };
-  return {gltf, element, bin};
+  return {gltf, element, image};
 }
 
 function box(path, corners, triangles) {
@@ -137,14 +158,13 @@ function readTim(path) {
 }
 
 function textures(path, dir, primitives) {
-  const {gltf, element, bin} = readGlb(path);
+  const {gltf, element, image} = readGlb(path);
   let count = 0;
   for (const p of gltf.meshes.flatMap((m) => m.primitives)) {
     const material = gltf.materials[p.material], texture = material.pbrMetallicRoughness.baseColorTexture;
     if (!texture) continue;
     const name = material.extras.texture, tim = readTim(`${dir}/${name}`);
-    const view = gltf.bufferViews[gltf.images[gltf.textures[texture.index].source].bufferView];
-    const png = readPng(bin.subarray(view.byteOffset, view.byteOffset + view.byteLength));
+    const png = readPng(image(gltf.textures[texture.index].source));
     if (png.width !== tim.width || png.height !== tim.height) fail(`${name}: image ${png.width}x${png.height}`);
     for (let y = 0; y < tim.height; y++) for (let x = 0; x < tim.width; x++)
       if (`${png.pixel(x, y)}` !== `${tim.pixel(x, y)}`) fail(`${name}: pixel ${x} ${y} is ${png.pixel(x, y)}, not ${tim.pixel(x, y)}`);
@@ -160,15 +180,14 @@ function textures(path, dir, primitives) {
 
 // Every triangle of the file as text, sorted.
 function triangles(path) {
-  const {gltf, element, bin} = readGlb(path);
+  const {gltf, element, image} = readGlb(path);
   const list = [];
   for (const mesh of gltf.meshes || []) for (const p of mesh.primitives) {
     const m = gltf.materials[p.material];
     const texture = m.pbrMetallicRoughness.baseColorTexture;
     let look = `${JSON.stringify(m.extensions || {})} ${!!m.doubleSided} ${m.alphaMode || 'OPAQUE'}`;
     if (texture) {
-      const view = gltf.bufferViews[gltf.images[gltf.textures[texture.index].source].bufferView];
-      const png = readPng(bin.subarray(view.byteOffset || 0, (view.byteOffset || 0) + view.byteLength));
+      const png = readPng(image(gltf.textures[texture.index].source));
       for (let y = 0; y < png.height; y++) for (let x = 0; x < png.width; x++) look += ` ${png.pixel(x, y)}`;
     }
     const a = p.attributes;
@@ -190,9 +209,27 @@ function same(path, other) {
   console.log(`${path}: the same ${a.length} triangles as ${other}`);
 }
 
+function colours(path, expected) {
+  const {gltf, element} = readGlb(path);
+  const found = new Set();
+  for (const p of gltf.meshes.flatMap((m) => m.primitives)) {
+    const a = p.attributes.COLOR_0;
+    if (gltf.accessors[a].componentType !== 5123 || !gltf.accessors[a].normalized) fail('COLOR_0 is not normalised 16-bit');
+    for (let i = 0; i < gltf.accessors[a].count; i++) {
+      const [r, g, b, alpha] = element(a, i);
+      if (alpha !== 65535) fail(`alpha ${alpha}`);
+      found.add(`${r},${g},${b}`);
+    }
+  }
+  const got = [...found].sort(), want = [...new Set(expected)].sort();
+  if (`${got}` !== `${want}`) fail(`colours ${got.join(' ')}, expected ${want.join(' ')}`);
+  console.log(`${path}: the ${got.length} colours expected`);
+}
+
 if (mode === 'validate') validate([file, ...rest]);
 else if (mode === 'box') box(file, rest.slice(0, 6), rest[6]);
 else if (mode === 'normals') normals(file, rest);
 else if (mode === 'textures') textures(file, rest[0], rest[1]);
 else if (mode === 'same') same(file, rest[0]);
+else if (mode === 'colours') colours(file, rest);
 else fail(`unknown mode ${mode}`);

@@ -5,8 +5,11 @@
 # every model, input or merged, of the zorvel cases that end in a merge
 # (each also reported on), and a merge of imported glTF files. The box case
 # is read back (its corners and every face turned outward), the normals case
-# (flat, smooth, zero, any scale) and the textured case (its images and
-# coordinates); the examples are exported, imported and exported again.
+# (flat, smooth, zero, any scale), the textured case (its images and
+# coordinates) and the colours case (linear values worked out by hand); the
+# examples are exported, imported and exported again, and exported as .gltf
+# files that hold the same as the .glb ones; every display colour comes back
+# from export and import as it was.
 #
 #   gltf_test.sh ZORVEL ZORVEL_MODEL SOURCE_DIR VALIDATOR_DIR
 source "$(dirname "$0")/common.sh"
@@ -81,5 +84,55 @@ textured=$source/tests/model-cases/export-textures-coordinates-colours-alpha
 mkdir "$work/tim" && (cd "$work/tim" && sh "$textured/setup") || fail "making the textured case's images"
 $check textures "$textured/out/t.glb" "$work/tim" 3 || fail "the textures read back"
 
-$check validate "$work"/*.glb "$source"/tests/model-cases/*/out/*.glb || fail "the validator's verdict"
-finish "in the glTF exports" "$(ls "$work"/*.glb | wc -l) exports valid, without warnings ($exports of the zorvel cases' models); the box is whole and turned outward; textures as their files give them; 6 examples the same after import"
+colours=$source/tests/model-cases/export-colours-linear-from-display-values/out/c.glb
+# 65535 x lin(d / 255); lin(s) = s / 12.92 up to 0.04045, else ((s + 0.055) / 1.055)^2.4:
+# 10: 198.9; 64: 0.29003^2.4 = 0.051269, 3359.9; 128: 0.52793^2.4 = 0.21586, 14146.4;
+# 200: 0.79556^2.4 = 0.57758, 37851.7; D and H give lin(min(255, 2c) / 255): 10 as 20,
+# 0.12648^2.4 = 0.0069954, 458.4; 127 as 254, 0.99628^2.4 = 0.99110, 64951.9; 128 and above as 255.
+$check colours "$colours" 0,199,3360 14146,37852,65535 65535,0,14146 0,458,14146 65535,65535,65535 458,14146,0 \
+  14146,64952,458 || fail "colours as linear values"
+
+# .gltf: the JSON, its buffer and images beside it, the same as the .glb.
+export_in "$work/ex" examples.gltf car.rsd wheel.rsd seat.rsd
+[ -f "$work/examples.bin" ] && [ -f "$work/examples-2.png" ] && [ ! -e "$work/examples-3.png" ] || fail "the .gltf export's files"
+$check same "$work/examples.gltf" "$work/examples.glb" || fail "the .gltf export differs from the .glb"
+
+# Every display byte, exported and imported: C and G colours 0..255, D and
+# H colours 0..127 (above, they saturate in glTF).
+mkdir "$work/all"
+python3 "$source/tests/tim_writer.py" "$work/all/c.tim" --bits 16 001F,03E0 7C00,7FFF
+python3 - "$work/all" <<'EOF' || fail "generating the model of every colour"
+import sys
+lines = [f"C {3 * i % 256} {(3 * i + 1) % 256} {(3 * i + 2) % 256}" for i in range(86)]
+lines += ["G " + " ".join(str((9 * i + k) % 256) for k in range(9)) + " 0 0 0" for i in range(29)]
+lines += [f"D 0 0 0 1 0 0 1 0 0 {3 * i % 128} {(3 * i + 1) % 128} {(3 * i + 2) % 128}" for i in range(43)]
+lines += ["H 0 0 0 1 0 0 1 0 0 " + " ".join(str((9 * i + k) % 128) for k in range(9)) + " 0 0 0" for i in range(15)]
+with open(sys.argv[1] + "/all.ply", "w") as ply:
+    ply.write(f"@PLY940102\n3 0 {len(lines)}\n0 0 0\n1 0 0\n0 1 0\n" + "0 0 1 2 0 0 0 0 0\n" * len(lines))
+with open(sys.argv[1] + "/all.mat", "w") as mat:
+    mat.write(f"@MAT940801\n{len(lines)}\n" + "".join(f"{n} 0 F {l}\n" for n, l in enumerate(lines)))
+with open(sys.argv[1] + "/all.rsd", "w") as rsd:
+    rsd.write("@RSD940102\nPLY=all.ply\nMAT=all.mat\nNTEX=1\nTEX[0]=c.tim\n")
+EOF
+(cd "$work/all" && "$model" export all.rsd -o all.glb && "$model" import all.glb -o back --triangles) || fail "export and import of every colour"
+python3 - "$work/all" <<'EOF' || fail "a display colour changed in export and import"
+import sys
+def colours(name):
+    """Each polygon's type and its corners' colours, in order."""
+    found = []
+    for line in open(f"{sys.argv[1]}/{name}").read().split("\n")[2:]:
+        w = line.split()
+        if len(w) < 4 or not w[0][0].isdigit():
+            continue
+        kind, n = w[3], [int(v) for v in w[4:]]
+        n = {"C": n * 3, "G": n, "D": n[9:] * 3, "H": n[9:]}[kind][:9]
+        found.append((kind, tuple(sorted(tuple(n[k:k + 3]) for k in range(0, 9, 3)))))
+    return sorted(found)
+a, b = colours("all.mat"), colours("back.mat")
+bad = [(x, y) for x, y in zip(a, b) if x != y]
+print(f"{len(a)} polygons, {len(b)} back; first differing: {bad[:1]}" if bad or len(a) != len(b) else f"{len(a)} polygons, every colour back as it was")
+sys.exit(1 if bad or len(a) != len(b) else 0)
+EOF
+
+$check validate "$work"/*.glb "$work"/*.gltf "$source"/tests/model-cases/*/out/*.glb || fail "the validator's verdict"
+finish "in the glTF exports" "$(ls "$work"/*.glb "$work"/*.gltf | wc -l) exports valid, without warnings ($exports of the zorvel cases' models); the box is whole and turned outward; textures as their files give them; 6 examples the same after import"

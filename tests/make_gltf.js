@@ -25,7 +25,7 @@ const accessor = (type, array, normalized = false) =>
 function primitive({mode = Primitive.Mode.TRIANGLES, position, normal, colour, uv, indices, material, sparse = false}) {
   const p = doc.createPrimitive().setMode(mode).setAttribute('POSITION', accessor('VEC3', new Float32Array(position)).setSparse(sparse));
   if (normal) p.setAttribute('NORMAL', accessor('VEC3', new Float32Array(normal)));
-  if (colour) p.setAttribute('COLOR_0', accessor(colour.length === position.length ? 'VEC3' : 'VEC4', colour, true));
+  if (colour) p.setAttribute('COLOR_0', accessor(colour.length === position.length ? 'VEC3' : 'VEC4', colour, !(colour instanceof Float32Array)));
   if (uv) p.setAttribute('TEXCOORD_0', accessor('VEC2', uv, !(uv instanceof Float32Array)));
   if (indices) p.setIndices(accessor('SCALAR', indices));
   if (material) p.setMaterial(material);
@@ -115,6 +115,15 @@ const scenes = {
     const texture = doc.createTexture().setImage(png(4, new Array(32).fill(7)).subarray(0, 40)).setMimeType('image/png');
     scene.addChild(doc.createNode('bad').setMesh(mesh(primitive({position: SQUARE.slice(0, 9),
       material: doc.createMaterial().setBaseColorTexture(texture), uv: new Float32Array(6)}))));
+  },
+  // Linear colours: Blender's default grey factor 0.8, and a float COLOR_0
+  // of (1, 0.25, 0).
+  linear() {
+    const grey = doc.createMaterial().setBaseColorFactor([0.8, 0.8, 0.8, 1]);
+    const orange = new Float32Array([1, 0.25, 0, 1, 0.25, 0, 1, 0.25, 0]);
+    scene.addChild(doc.createNode('linear').setMesh(mesh(
+      primitive({position: [0, 0, 0, 1, 0, 0, 0, 1, 0], material: grey}),
+      primitive({position: [0, 0, 1, 1, 0, 1, 0, 1, 1], colour: orange, material: doc.createMaterial()}))));
   },
 };
 
