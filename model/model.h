@@ -26,6 +26,7 @@ struct Group {
 // A texture file that materials name: read once, whichever models name it.
 struct Texture {
     std::string name;
+    std::string path;                // where it is read: found_beside the RSD file naming it
     bool found = false;              // the file exists
     std::optional<RunEnd> failure;   // found, but it could not be read as an image
     TimImage image;                  // read: found and no failure
@@ -45,6 +46,10 @@ struct Scene {
     std::vector<std::vector<int>> textureOf;
 };
 
+// A file named inside the file `naming` (an RSD or COD file): as named when
+// it exists from the current directory, else beside `naming` when it exists
+// there, else as named (and reported missing as such).
+std::string found_beside(const std::string& name, const std::string& naming);
 // Reads every model and splits merged ones. A bad input ends with RunEnd,
 // as in zorvel.
 void read_scene(int count, char** names, Scene& scene);

@@ -18,6 +18,7 @@ std::vector<VertexGroup> recorded_groups(const RsdData& rsd) {
     if (!rsd.merged || !exists(rsd.codName)) return {};
     std::string ogpFile;
     std::vector<VertexGroup> groups = readCOD(rsd.codName, ogpFile);
+    if (!ogpFile.empty()) ogpFile = found_beside(ogpFile, rsd.codName);
     const std::string& source = ogpFile.empty() ? rsd.codName : ogpFile;
     if (!ogpFile.empty()) {
         if (!exists(ogpFile)) return {};
@@ -67,10 +68,19 @@ void add_groups(const RsdData& rsd, std::size_t modelIndex, Scene& scene) {
 
 }  // namespace
 
+std::string found_beside(const std::string& name, const std::string& naming) {
+    const std::size_t slash = naming.rfind('/');
+    if (exists(name) || slash == std::string::npos || name.empty() || name[0] == '/') return name;
+    std::string beside = naming.substr(0, slash + 1) + name;
+    return exists(beside) ? beside : name;
+}
+
 void read_scene(int count, char** names, Scene& scene) {
     MERGED = 1;
     NumRsd = count;
     readRSD(names);
+    for (RsdData& rsd : malrsd)
+        for (std::string* name : {&rsd.plyName, &rsd.matName, &rsd.codName}) *name = found_beside(*name, rsd.rsdName);
     if (PLY) readPLY();
     if (MAT) readMAT();
     scene.materialOf.resize(malrsd.size());

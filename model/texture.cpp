@@ -18,17 +18,19 @@ void read_textures(Scene& scene) {
         textureOf.assign(rsd.tex.size(), -1);
         for (std::size_t t = 0; t < rsd.tex.size(); ++t) {
             if (!named[t]) continue;
-            auto [at, added] = numberOf.try_emplace(rsd.tex[t].name, static_cast<int>(scene.textures.size()));
-            if (added) scene.textures.push_back({rsd.tex[t].name, false, std::nullopt, {}});
+            // Known by the file read: a name may stand for files in different folders.
+            std::string path = found_beside(rsd.tex[t].name, rsd.rsdName);
+            auto [at, added] = numberOf.try_emplace(path, static_cast<int>(scene.textures.size()));
+            if (added) scene.textures.push_back({rsd.tex[t].name, std::move(path), false, std::nullopt, {}});
             textureOf[t] = at->second;
         }
     }
     for (Texture& texture : scene.textures) {
         std::error_code ec;
-        texture.found = std::filesystem::exists(texture.name, ec);
+        texture.found = std::filesystem::exists(texture.path, ec);
         if (!texture.found) continue;
         try {
-            texture.image = read_tim(texture.name);
+            texture.image = read_tim(texture.path);
         } catch (const RunEnd& end) {
             texture.failure = end;
         }
