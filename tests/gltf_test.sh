@@ -92,10 +92,12 @@ colours=$source/tests/model-cases/export-colours-linear-from-display-values/out/
 $check colours "$colours" 0,199,3360 14146,37852,65535 65535,0,14146 0,458,14146 65535,65535,65535 458,14146,0 \
   14146,64952,458 || fail "colours as linear values"
 
-# .gltf: the JSON, its buffer and images beside it, the same as the .glb.
-export_in "$work/ex" examples.gltf car.rsd wheel.rsd seat.rsd
-[ -f "$work/examples.bin" ] && [ -f "$work/examples-2.png" ] && [ ! -e "$work/examples-3.png" ] || fail "the .gltf export's files"
-$check same "$work/examples.gltf" "$work/examples.glb" || fail "the .gltf export differs from the .glb"
+# .gltf: the JSON, its buffer and images beside it (a blank and a % in their
+# names, %20 and %25 in URIs), the same as the .glb.
+export_in "$work/ex" "the 100% examples.gltf" car.rsd wheel.rsd seat.rsd
+[ -f "$work/the 100% examples.bin" ] && [ -f "$work/the 100% examples-2.png" ] && [ ! -e "$work/the 100% examples-3.png" ] ||
+  fail "the .gltf export's files"
+$check same "$work/the 100% examples.gltf" "$work/examples.glb" || fail "the .gltf export differs from the .glb"
 
 # Every display byte, exported and imported: C and G colours 0..255, D and
 # H colours 0..127 (above, they saturate in glTF).
