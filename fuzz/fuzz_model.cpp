@@ -1,7 +1,7 @@
 // zorvel-model's reading of input and merged models, with everything that
 // follows it: the input holds the model names (one per line) and up to ten
 // files (RSD, PLY, MAT, COD, OGP), laid as for fuzz_run. Each model read is
-// reported on, exported and drawn small.
+// reported on, exported (both ways) and drawn small.
 #include "fuzz_common.h"
 
 #include "../model/model.h"
@@ -38,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         print_info(scene, true, sink);
         long long leftOut = 0;
         make_glb(scene, leftOut);
+        make_gltf(scene, "fuzz.gltf", leftOut);
         RenderOptions small;
         small.size = 24;
         small.wire = true;
