@@ -19,8 +19,8 @@ struct RgbaImage;
 std::uint64_t decode_meshopt(tinygltf::Model& model, const std::string& path);
 
 // KHR_draco_mesh_compression: every primitive that has it is decoded, and
-// its accessors given buffer views of the decoded values (indices as
-// unsigned 32-bit integers, attributes as floats). Returns the bytes decoded.
+// its accessors given buffer views of the decoded values. Returns the bytes
+// decoded.
 std::uint64_t decode_draco(tinygltf::Model& model, const std::string& path);
 
 // A WebP image's size, and the image in 8-bit RGBA; false when it does

@@ -1,7 +1,8 @@
 // KHR_draco_mesh_compression with Draco's decoder. A primitive that has it
 // names a buffer view of one Draco mesh, and which of the mesh's attributes
 // (by their unique id) each of its own attributes is; its accessors have no
-// buffer view of their own. Each is given one here, of the decoded values:
+// buffer view of their own. Each is given one here, of the decoded values
+// in the accessor's component type (indices as unsigned 32-bit integers):
 // draw then reads them as any other accessor.
 #include "gltf_decode.h"
 
@@ -19,7 +20,7 @@ namespace {
 // The bytes of `values`, held by a new buffer and a view of it; the
 // accessor reads them from there.
 template <class T>
-void give_view(tinygltf::Model& model, tinygltf::Accessor& accessor, const std::vector<T>& values, int componentType) {
+void give_view(tinygltf::Model& model, tinygltf::Accessor& accessor, const std::vector<T>& values) {
     std::vector<unsigned char> bytes(values.size() * sizeof(T));
     if (!bytes.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
     tinygltf::BufferView view;
@@ -28,9 +29,33 @@ void give_view(tinygltf::Model& model, tinygltf::Accessor& accessor, const std::
     model.bufferViews.push_back(view);
     accessor.bufferView = int(model.bufferViews.size() - 1);
     accessor.byteOffset = 0;
-    accessor.componentType = componentType;
-    accessor.normalized = false;
     accessor.sparse.isSparse = false;
+}
+
+// The attribute's values at each point, as the accessor's components (its
+// normalisation is the accessor's to apply); false where one does not convert.
+template <class T>
+bool convert_into(const draco::PointAttribute& values, std::size_t points, int components, tinygltf::Model& model,
+                  tinygltf::Accessor& accessor) {
+    std::vector<T> out(points * std::size_t(components));
+    for (draco::PointIndex i(0); i < std::uint32_t(points); ++i)
+        if (!values.ConvertValue<T>(values.mapped_index(i), std::int8_t(components), &out[i.value() * std::size_t(components)]))
+            return false;
+    give_view(model, accessor, out);
+    return true;
+}
+
+bool convert(const draco::PointAttribute& values, std::size_t points, int components, tinygltf::Model& model,
+             tinygltf::Accessor& accessor) {
+    switch (accessor.componentType) {
+        case TINYGLTF_COMPONENT_TYPE_FLOAT: return convert_into<float>(values, points, components, model, accessor);
+        case TINYGLTF_COMPONENT_TYPE_BYTE: return convert_into<std::int8_t>(values, points, components, model, accessor);
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return convert_into<std::uint8_t>(values, points, components, model, accessor);
+        case TINYGLTF_COMPONENT_TYPE_SHORT: return convert_into<std::int16_t>(values, points, components, model, accessor);
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: return convert_into<std::uint16_t>(values, points, components, model, accessor);
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: return convert_into<std::uint32_t>(values, points, components, model, accessor);
+        default: return false;
+    }
 }
 
 // A Draco stream begins "DRACO", major and minor version.
@@ -98,12 +123,8 @@ std::uint64_t decode_draco(tinygltf::Model& model, const std::string& path) {
                                    std::to_string(accessor) + " has " + std::to_string(a.count), path);
                 const int components = tinygltf::GetNumComponentsInType(static_cast<std::uint32_t>(a.type));
                 if (components <= 0) file_error("accessor " + std::to_string(accessor) + " has an unknown type", path);
-                std::vector<float> out(points * std::size_t(components));
-                for (draco::PointIndex i(0); i < std::uint32_t(points); ++i)
-                    if (!values->ConvertValue<float>(values->mapped_index(i), std::int8_t(components), &out[i.value() * std::size_t(components)]))
-                        file_error(name + "'s " + attribute + " does not decode", path);
-                decoded += out.size() * sizeof(float);
-                give_view(model, a, out, TINYGLTF_COMPONENT_TYPE_FLOAT);
+                if (!convert(*values, points, components, model, a)) file_error(name + "'s " + attribute + " does not decode", path);
+                decoded += model.buffers.back().data.size();
             }
             if (p.indices >= 0 && take(p.indices)) {
                 tinygltf::Accessor& a = model.accessors[std::size_t(p.indices)];
@@ -115,7 +136,8 @@ std::uint64_t decode_draco(tinygltf::Model& model, const std::string& path) {
                 for (draco::FaceIndex f(0); f < mesh.num_faces(); ++f)
                     for (int c = 0; c < 3; ++c) out.push_back(mesh.face(f)[c].value());
                 decoded += out.size() * sizeof(std::uint32_t);
-                give_view(model, a, out, TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT);
+                a.componentType = TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
+                give_view(model, a, out);
             }
             p.mode = TINYGLTF_MODE_TRIANGLES;  // a strip decodes to separate triangles
         }

@@ -201,6 +201,30 @@ bool is_fallback(const nlohmann::json& buffer) {
 }
 const char* const FALLBACK_URI = "data:application/octet-stream;base64,AA==";
 
+// tinygltf will have a buffer view for every primitive's indices, which a
+// Draco primitive's have not until they are decoded: until then, they are
+// given the view of the compressed data. Returns whether any was.
+bool give_draco_indices_a_view(nlohmann::json& doc) {
+    bool given = false;
+    const auto meshes = doc.find("meshes");
+    const auto accessors = doc.find("accessors");
+    if (meshes == doc.end() || !meshes->is_array() || accessors == doc.end() || !accessors->is_array()) return false;
+    for (const auto& mesh : *meshes) {
+        if (!mesh.is_object() || !mesh.contains("primitives") || !mesh["primitives"].is_array()) continue;
+        for (const auto& p : mesh["primitives"]) {
+            const auto indices = p.find("indices");
+            if (!p.is_object() || indices == p.end() || !indices->is_number_unsigned() || *indices >= accessors->size()) continue;
+            const nlohmann::json* view = nullptr;
+            if (const auto ext = p.find("extensions"); ext != p.end() && ext->is_object())
+                if (const auto draco = ext->find("KHR_draco_mesh_compression"); draco != ext->end() && draco->is_object())
+                    if (const auto v = draco->find("bufferView"); v != draco->end()) view = &*v;
+            auto& accessor = (*accessors)[indices->get<std::size_t>()];
+            if (view && accessor.is_object() && !accessor.contains("bufferView")) accessor["bufferView"] = *view, given = true;
+        }
+    }
+    return given;
+}
+
 // Checks what tinygltf would not: JSON nested deep enough to exhaust its
 // recursion, the glTF version, extensions that must be understood, files
 // named outside the glTF file's folder, and buffers without a URI other
@@ -234,9 +258,12 @@ CheckedJson check_json(std::string_view text, bool binary, const std::string& pa
                          " lies outside the glTF file's folder", path);
         }
     }
+    bool changed = give_draco_indices_a_view(doc);
     const auto buffers = doc.find("buffers");
-    if (buffers == doc.end() || !buffers->is_array() || buffers->empty()) return out;
-    bool changed = false;
+    if (buffers == doc.end() || !buffers->is_array() || buffers->empty()) {
+        if (changed) out.text = doc.dump();
+        return out;
+    }
     for (std::size_t k = binary ? 1 : 0; k < buffers->size(); ++k) {
         auto& buffer = (*buffers)[k];
         if (!buffer.is_object() || buffer.contains("uri")) continue;
