@@ -10,7 +10,6 @@
 #include <meshoptimizer.h>
 #include <tiny_gltf.h>
 
-#include <set>
 
 namespace {
 
@@ -27,7 +26,6 @@ constexpr std::uint64_t MOST_DECODED_PER_BYTE = 64;
 
 std::uint64_t decode_meshopt(tinygltf::Model& model, const std::string& path) {
     std::uint64_t decoded = 0;
-    std::set<int> compressedBuffers;
     for (std::size_t k = 0; k < model.bufferViews.size(); ++k) {
         const auto found = model.bufferViews[k].extensions.find("EXT_meshopt_compression");
         if (found == model.bufferViews[k].extensions.end()) continue;
@@ -57,6 +55,8 @@ std::uint64_t decode_meshopt(tinygltf::Model& model, const std::string& path) {
             file_error(name + " is of codec version " + std::to_string(bytes[0] & 0xF) +
                            ", newer than this build's meshopt decoder reads (version " + std::to_string(newest) + ")",
                        path);
+        // The decoders take only these sizes (and stop the program on others).
+        if (mode == "ATTRIBUTES" && stride % 4 != 0) file_error(name + " has vertices of " + std::to_string(stride) + " bytes", path);
         if (mode != "ATTRIBUTES" && stride != 2 && stride != 4) file_error(name + " has indices of " + std::to_string(stride) + " bytes", path);
         if (mode == "TRIANGLES" && count % 3 != 0) file_error(name + " has a count of triangle corners not divisible by 3", path);
         bool filterFits = filter == "NONE" || (filter == "OCTAHEDRAL" && (stride == 4 || stride == 8)) ||
@@ -75,14 +75,18 @@ std::uint64_t decode_meshopt(tinygltf::Model& model, const std::string& path) {
         else if (filter == "EXPONENTIAL") meshopt_decodeFilterExp(out.data(), count, stride);
 
         decoded += out.size();
-        compressedBuffers.insert(int(buffer));
         tinygltf::BufferView& view = model.bufferViews[k];
         view.buffer = add_buffer(model, std::move(out));
         view.byteOffset = 0;
         view.byteLength = count * stride;
     }
-    // The compressed bytes are let go once nothing else reads them.
-    for (const tinygltf::BufferView& view : model.bufferViews) compressedBuffers.erase(view.buffer);
-    for (int buffer : compressedBuffers) std::vector<unsigned char>().swap(model.buffers[std::size_t(buffer)].data);
+    // The compressed bytes, and a fallback's, are let go once no view reads them.
+    if (decoded > 0) {
+        std::vector<bool> read(model.buffers.size(), false);
+        for (const tinygltf::BufferView& view : model.bufferViews)
+            if (view.buffer >= 0 && std::size_t(view.buffer) < read.size()) read[std::size_t(view.buffer)] = true;
+        for (std::size_t k = 0; k < read.size(); ++k)
+            if (!read[k]) std::vector<unsigned char>().swap(model.buffers[k].data);
+    }
     return decoded;
 }

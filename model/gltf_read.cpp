@@ -245,6 +245,7 @@ CheckedJson check_json(std::string_view text, bool binary, const std::string& pa
     if (!doc.is_object()) fail("the JSON is not an object", path);
     if (is_gltf_1(doc)) fail(GLTF_1, path);
     CheckedJson out;
+    bool changed = false;
     out.notes = extension_notes(strings_of(doc, "extensionsUsed"), strings_of(doc, "extensionsRequired"), path);
     for (const char* kind : {"buffers", "images"}) {
         const auto list = doc.find(kind);
@@ -256,9 +257,14 @@ CheckedJson check_json(std::string_view text, bool binary, const std::string& pa
             if (name.rfind("data:", 0) != 0 && (leads_outside(name) || leads_outside(percent_decoded(name))))
                 fail(std::string(kind).substr(0, std::strlen(kind) - 1) + " " + std::to_string(k) + "'s file " + name +
                          " lies outside the glTF file's folder", path);
+            // tinygltf decodes data URIs of a few media types only: a WebP
+            // image's is given as plain bytes, which the image's are.
+            const std::size_t base64 = name.find(";base64,");
+            if (name.rfind("data:image/webp", 0) == 0 && base64 != std::string::npos)
+                *uri = "data:application/octet-stream" + name.substr(base64), changed = true;
         }
     }
-    bool changed = give_draco_indices_a_view(doc);
+    changed |= give_draco_indices_a_view(doc);
     const auto buffers = doc.find("buffers");
     if (buffers == doc.end() || !buffers->is_array() || buffers->empty()) {
         if (changed) out.text = doc.dump();
@@ -601,9 +607,11 @@ GltfFile::GltfFile(const std::string& path) : path_(path), model_(std::make_uniq
         } else {
             std::string text(size, '\0');
             if (!read_at(file.fd, text.data(), text.size(), 0)) fopen_error(false, path);
-            notes = check_json(text, false, path).notes;
+            CheckedJson checked = check_json(text, false, path);
+            notes = std::move(checked.notes);
+            if (!checked.text.empty()) text = std::move(checked.text);
             std::string err, warn;
-            if (size > UINT32_MAX) fail("the file is too large for glTF", path);
+            if (text.size() > UINT32_MAX) fail("the file is too large for glTF", path);
             if (!loader.LoadASCIIFromString(model_.get(), &err, &warn, text.data(), static_cast<unsigned>(text.size()),
                                             directory_of(path)))
                 fail(own_words(err), path);
