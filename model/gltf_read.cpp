@@ -295,6 +295,10 @@ CheckedJson check_json(std::string_view text, bool binary, const std::string& pa
 // glTF 2.0 as it should be.
 std::string own_words(const std::string& err) {
     const std::string line = err.substr(0, err.find('\n'));
+    // A data URI may be quoted whole; std::regex recurses on each character.
+    if (line.find("Failed to decode 'uri'") != std::string::npos) return "a data URI does not decode to its buffer or image";
+    const char* const notGltf = "not a well-formed glTF 2.0 file";
+    if (line.size() > 4096) return notGltf;
     std::smatch m;
     static const std::regex missing(R"('(\w+)' property is missing(?: in `?(\w+)'?)?\.?\s*)");
     static const std::regex wrong(R"('(\w+)' (?:property|value) is not .*)");
@@ -310,8 +314,7 @@ std::string own_words(const std::string& err) {
     if (std::regex_match(line, m, readError)) return m[1].str();
     if (std::regex_match(line, m, size))
         return m[1].str() + " holds " + m[3].str() + " bytes, its buffer's byteLength says " + m[2].str();
-    if (line.find("Failed to decode 'uri'") != std::string::npos) return "a data URI does not decode to its buffer or image";
-    return "not a well-formed glTF 2.0 file";
+    return notGltf;
 }
 
 std::string directory_of(const std::string& path) {
