@@ -92,7 +92,7 @@ function newer(bytes, kind) {
   const out = Buffer.from(bytes);
   if (kind === 'draco') {
     const at = out.indexOf('DRACO');
-    out[at + 5] = 9;
+    out[at + 6] = out[at + 6] + 1;
     return out;
   }
   const jsonLength = out.readUInt32LE(12);
