@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times zorvel-model on the large benchmark set merged by zorvel, beside the
 # merge itself, measured in the same run: info, export and render --size
-# 1024, and import of the export, each as a ratio to zorvel's merge time
-# (medians), with peak memory (import's also as a ratio to the .glb's size).
+# 1024, import of the export and of the export compressed with meshopt by
+# gltfpack, each as a ratio to zorvel's merge time (medians), with peak
+# memory (imports' also as a ratio to the uncompressed .glb's size).
 #
 #   bench/model.sh [RUNS]      (default 5 runs of each)
 #
@@ -40,7 +41,8 @@ median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (
 
 model=$build/zorvel-model
 declare -A wall peak
-steps=(merge info export render import)
+steps=(merge info export render import import-meshopt)
+rm -f "$out/merged-meshopt.glb"
 # The steps take turns, so that all of them see the same load.
 for ((i = 0; i < runs; i++)); do
   for step in "${steps[@]}"; do
@@ -50,6 +52,9 @@ for ((i = 0; i < runs; i++)); do
       export) result=$(timed "$out" "$model" export merged.rsd -o merged.glb) ;;
       render) result=$(timed "$out" "$model" render merged.rsd -o merged.png --size 1024) ;;
       import) result=$(timed "$out" "$model" import merged.glb -o imported) ;;
+      import-meshopt)
+        [ -f "$out/merged-meshopt.glb" ] || gltfpack -i "$out/merged.glb" -o "$out/merged-meshopt.glb" -c >/dev/null
+        result=$(timed "$out" "$model" import merged-meshopt.glb -o imported-meshopt) ;;
     esac
     wall[$step]+="${result% *} "
     peak[$step]+="${result#* } "
@@ -61,7 +66,7 @@ merge_wall=$(tr ' ' '\n' <<<"${wall[merge]}" | grep . | median)
 echo "machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)"
 echo "large set merged by zorvel: 10 million vertices, 1.25 million polygons; merged PLY and MAT files $merged_mib MiB"
 echo "$runs runs each, medians; limit: the most the issue allows, as a multiple of the merge time"
-declare -A limit=([info]=1.5 [export]=2 [render]=2 [import]=3)
+declare -A limit=([info]=1.5 [export]=2 [render]=2 [import]=3 [import-meshopt]=3)
 glb_mib=$(wc -c <"$out/merged.glb" | awk '{printf "%.1f", $1 / 1048576}')
 for step in "${steps[@]}"; do
   w=$(tr ' ' '\n' <<<"${wall[$step]}" | grep . | median)
@@ -69,9 +74,9 @@ for step in "${steps[@]}"; do
   label=$step
   [ "$step" = render ] && label="render 1024"
   awk -v s="$label" -v w="$w" -v m="$m" -v base="$merge_wall" -v lim="${limit[$step]:-}" -v f="$merged_mib" -v g="$glb_mib" 'BEGIN {
-    line = sprintf("  %-12s wall %7.3f s   peak %7.1f MiB (%.2f x the merged files)", s, w, m, m / f)
+    line = sprintf("  %-14s wall %7.3f s   peak %7.1f MiB (%.2f x the merged files)", s, w, m, m / f)
     if (lim != "") line = line sprintf("   %.2f x merge (limit %s): %s", w / base, lim, w / base <= lim ? "ok" : "OVER")
-    if (s == "import") line = line sprintf("\n  %12s peak %.2f x the %.1f MiB .glb (limit 2): %s", "", m / g, g, m / g <= 2 ? "ok" : "OVER")
+    if (s ~ /^import/) line = line sprintf("\n  %14s peak %.2f x the %.1f MiB .glb (limit 2): %s", "", m / g, g, m / g <= 2 ? "ok" : "OVER")
     print line
   }'
 done

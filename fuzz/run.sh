@@ -25,13 +25,17 @@ cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" \
   --target "${targets[@]/#/fuzz_}" >/dev/null
 rm -rf "$build/seeds"
 python3 fuzz/make-corpus.py "$build/seeds" >/dev/null
-# fuzz_import's seeds: the import cases' glTF files, binary and JSON, where
-# the tests' glTF writer is installed.
+# fuzz_import's seeds: the import cases' glTF files, binary and JSON, and
+# the compressed and extended ones (Draco, meshopt, specular-glossiness,
+# WebP), where the tests' glTF writer is installed.
 mkdir -p "$build/seeds/import"
 if [ -d build-tools/gltf-transform/node_modules ]; then
   for scene in transforms primitives materials jpeg points badimage; do
     node tests/make_gltf.js $scene "$build/seeds/import/$scene.glb"
     (cd "$build/seeds/import" && node "$root/tests/make_gltf.js" $scene $scene.gltf && rm -f $scene.bin)
+  done
+  for variant in draco meshopt specgloss webp; do
+    node tests/make_compressed.js $variant "$build/seeds/import/$variant.glb"
   done
 fi
 mkdir -p "$work/artifacts"

@@ -5,14 +5,20 @@
 #include "gltf_read.h"
 
 #include "geometry.h"
+#include "gltf_decode.h"
+#include "gltf_extensions.h"
+#include "gltf_value.h"
 
 #include <nlohmann/json.hpp>
 #include <stb_image.h>
 #include <tiny_gltf.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <regex>
 #include <set>
 #include <type_traits>
 #include <sys/stat.h>
@@ -21,8 +27,6 @@
 namespace {
 
 constexpr int MAX_DEPTH = 100;  // JSON nesting; tinygltf copies "extras" by recursion
-// Extensions whose meaning import follows or may leave aside.
-const std::set<std::string> UNDERSTOOD{"KHR_materials_unlit", "KHR_mesh_quantization"};
 
 [[noreturn]] void fail(const std::string& message, const std::string& path) { file_error(message, path); }
 
@@ -58,6 +62,8 @@ const std::string BINARY_CHUNK_NAME("\0binary-chunk", 13);
 // would never end), each read once, so that memory stays within the
 // input's size however often a file is named; and a binary file's chunk.
 struct NamedFiles {
+    std::string folder;  // the glTF file's, as given and canonical
+    std::string canonicalFolder;
     std::set<std::pair<dev_t, ino_t>> read;
     std::uint64_t bytes = 0;
     int glb = -1;  // the binary file, its chunk's place and the length buffer 0 takes of it
@@ -70,9 +76,20 @@ bool is_binary_chunk(const std::string& path, const NamedFiles& files) {
     return files.glb >= 0 && path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, BINARY_CHUNK_NAME) == 0;
 }
 
+// tinygltf also looks for a file in the current folder: only the glTF
+// file's own is searched.
 bool file_exists(const std::string& path, void* state) {
+    const auto& files = *static_cast<NamedFiles*>(state);
     struct stat st;
-    return is_binary_chunk(path, *static_cast<NamedFiles*>(state)) || (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode));
+    return is_binary_chunk(path, files) || (path.compare(0, files.folder.size() + 1, files.folder + "/") == 0 &&
+                                            ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode));
+}
+
+// A symbolic link may lead outside the folder that the name stays in.
+bool inside_folder(const std::string& path, const NamedFiles& files) {
+    std::unique_ptr<char, void (*)(void*)> real(::realpath(path.c_str(), nullptr), std::free);
+    const std::string& folder = files.canonicalFolder;
+    return real && (folder == "/" || std::string(real.get()).compare(0, folder.size() + 1, folder + "/") == 0);
 }
 std::string expand_path(const std::string& path, void*) { return path; }
 bool write_file(std::string*, const std::string&, const std::vector<unsigned char>&, void*) { return false; }
@@ -89,6 +106,7 @@ bool read_file(std::vector<unsigned char>* out, std::string* err, const std::str
     struct stat st;
     const char* problem = nullptr;
     if (file.fd < 0 || fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) problem = " cannot be read";
+    else if (!inside_folder(path, files)) problem = " lies outside the glTF file's folder";
     else if (!files.read.emplace(st.st_dev, st.st_ino).second) problem = " is named twice";
     if (!problem) {
         out->resize(static_cast<std::size_t>(st.st_size));
@@ -108,12 +126,111 @@ bool keep_image(tinygltf::Image* image, const int, std::string*, std::string*, i
     return true;
 }
 
+const char* const GLTF_1 = "a glTF 1.0 file: import reads glTF 2.0 only";
+
+// glTF 1.0 named its objects in dictionaries, and says so in its asset.
+bool is_gltf_1(const nlohmann::json& doc) {
+    const auto asset = doc.find("asset");
+    if (asset != doc.end() && asset->is_object()) {
+        const auto version = asset->find("version");
+        if (version != asset->end() && version->is_string() && version->get<std::string>().rfind("1.", 0) == 0) return true;
+    }
+    for (const char* key : {"buffers", "accessors", "meshes", "nodes"})
+        if (doc.contains(key) && doc[key].is_object()) return true;
+    return false;
+}
+
+std::vector<std::string> strings_of(const nlohmann::json& doc, const char* key) {
+    std::vector<std::string> out;
+    const auto list = doc.find(key);
+    if (list != doc.end() && list->is_array())
+        for (const auto& name : *list)
+            if (name.is_string()) out.push_back(name.get<std::string>());
+    return out;
+}
+
+// A name with its percent escapes decoded, as tinygltf decodes a buffer's.
+std::string percent_decoded(const std::string& uri) {
+    std::string out;
+    for (std::size_t i = 0; i < uri.size(); ++i) {
+        if (uri[i] == '%' && i + 2 < uri.size() && std::isxdigit(static_cast<unsigned char>(uri[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(uri[i + 2]))) {
+            out += char(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += uri[i];
+        }
+    }
+    return out;
+}
+
+// Whether a relative name leads out of its folder: absolute, or more ".."
+// than names before them at some point.
+bool leads_outside(const std::string& name) {
+    if (!name.empty() && name[0] == '/') return true;
+    int depth = 0;
+    for (std::size_t from = 0; from <= name.size();) {
+        std::size_t to = name.find('/', from);
+        if (to == std::string::npos) to = name.size();
+        const std::string part = name.substr(from, to - from);
+        if (part == "..") {
+            if (--depth < 0) return true;
+        } else if (!part.empty() && part != ".") {
+            ++depth;
+        }
+        from = to + 1;
+    }
+    return false;
+}
+
+// What check_json found: the JSON to give tinygltf where it had to be
+// changed (else empty), the length buffer 0 takes of a binary chunk, and
+// the notes on the file's extensions.
+struct CheckedJson {
+    std::string text;
+    bool namesChunk = false;
+    std::size_t chunkLength = 0;
+    std::vector<std::string> notes;
+};
+
+// A buffer that only stands in for compressed data a loader cannot decode
+// may have no bytes at all: it is given one, and never read.
+bool is_fallback(const nlohmann::json& buffer) {
+    const auto ext = buffer.find("extensions");
+    return ext != buffer.end() && ext->is_object() && ext->contains("EXT_meshopt_compression");
+}
+const char* const FALLBACK_URI = "data:application/octet-stream;base64,AA==";
+
+// tinygltf will have a buffer view for every primitive's indices, which a
+// Draco primitive's have not until they are decoded: until then, they are
+// given the view of the compressed data. Returns whether any was.
+bool give_draco_indices_a_view(nlohmann::json& doc) {
+    bool given = false;
+    const auto meshes = doc.find("meshes");
+    const auto accessors = doc.find("accessors");
+    if (meshes == doc.end() || !meshes->is_array() || accessors == doc.end() || !accessors->is_array()) return false;
+    for (const auto& mesh : *meshes) {
+        if (!mesh.is_object() || !mesh.contains("primitives") || !mesh["primitives"].is_array()) continue;
+        for (const auto& p : mesh["primitives"]) {
+            const auto indices = p.find("indices");
+            if (!p.is_object() || indices == p.end() || !indices->is_number_unsigned() || *indices >= accessors->size()) continue;
+            const nlohmann::json* view = nullptr;
+            if (const auto ext = p.find("extensions"); ext != p.end() && ext->is_object())
+                if (const auto draco = ext->find("KHR_draco_mesh_compression"); draco != ext->end() && draco->is_object())
+                    if (const auto v = draco->find("bufferView"); v != draco->end()) view = &*v;
+            auto& accessor = (*accessors)[indices->get<std::size_t>()];
+            if (view && accessor.is_object() && !accessor.contains("bufferView")) accessor["bufferView"] = *view, given = true;
+        }
+    }
+    return given;
+}
+
 // Checks what tinygltf would not: JSON nested deep enough to exhaust its
-// recursion, extensions that must be understood, and buffers without a URI
-// other than a binary file's first. For a binary file whose buffer 0 has
-// none, gives the JSON again with that buffer naming the binary chunk, and
-// the length it takes of it; otherwise empty.
-std::string check_json(std::string_view text, bool binary, const std::string& path, std::size_t& chunkLength) {
+// recursion, the glTF version, extensions that must be understood, files
+// named outside the glTF file's folder, and buffers without a URI other
+// than a binary file's first. For a binary file whose buffer 0 has none,
+// the JSON given again names the binary chunk.
+CheckedJson check_json(std::string_view text, bool binary, const std::string& path) {
     nlohmann::json doc;
     try {
         doc = nlohmann::json::parse(text.begin(), text.end(), [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
@@ -126,31 +243,78 @@ std::string check_json(std::string_view text, bool binary, const std::string& pa
         fail(e.what(), path);
     }
     if (!doc.is_object()) fail("the JSON is not an object", path);
-    const auto required = doc.find("extensionsRequired");
-    if (required != doc.end() && required->is_array())
-        for (const auto& name : *required)
-            if (name.is_string() && !UNDERSTOOD.count(name.get<std::string>()))
-                fail("extension " + name.get<std::string>() + " is required but not supported", path);
+    if (is_gltf_1(doc)) fail(GLTF_1, path);
+    CheckedJson out;
+    bool changed = false;
+    out.notes = extension_notes(strings_of(doc, "extensionsUsed"), strings_of(doc, "extensionsRequired"), path);
+    for (const char* kind : {"buffers", "images"}) {
+        const auto list = doc.find(kind);
+        if (list == doc.end() || !list->is_array()) continue;
+        for (std::size_t k = 0; k < list->size(); ++k) {
+            const auto uri = (*list)[k].find("uri");
+            if (!(*list)[k].is_object() || uri == (*list)[k].end() || !uri->is_string()) continue;
+            const std::string name = uri->get<std::string>();
+            if (name.rfind("data:", 0) != 0 && (leads_outside(name) || leads_outside(percent_decoded(name))))
+                fail(std::string(kind).substr(0, std::strlen(kind) - 1) + " " + std::to_string(k) + "'s file " + name +
+                         " lies outside the glTF file's folder", path);
+            // tinygltf decodes data URIs of a few media types only: a WebP
+            // image's is given as plain bytes, which the image's are.
+            const std::size_t base64 = name.find(";base64,");
+            if (name.rfind("data:image/webp", 0) == 0 && base64 != std::string::npos)
+                *uri = "data:application/octet-stream" + name.substr(base64), changed = true;
+        }
+    }
+    changed |= give_draco_indices_a_view(doc);
     const auto buffers = doc.find("buffers");
-    if (buffers == doc.end() || !buffers->is_array() || buffers->empty()) return {};
-    for (std::size_t k = 0; k < buffers->size(); ++k) {
-        const auto& buffer = (*buffers)[k];
-        if ((!binary || k > 0) && buffer.is_object() && !buffer.contains("uri"))
-            fail("buffer " + std::to_string(k) + " has no uri", path);
+    if (buffers == doc.end() || !buffers->is_array() || buffers->empty()) {
+        if (changed) out.text = doc.dump();
+        return out;
+    }
+    for (std::size_t k = binary ? 1 : 0; k < buffers->size(); ++k) {
+        auto& buffer = (*buffers)[k];
+        if (!buffer.is_object() || buffer.contains("uri")) continue;
+        if (!is_fallback(buffer)) fail("buffer " + std::to_string(k) + " has no uri", path);
+        buffer["uri"] = FALLBACK_URI, buffer["byteLength"] = 1;
+        changed = true;
     }
     auto& first = (*buffers)[0];
-    if (!binary || !first.is_object() || first.contains("uri")) return {};
-    const auto length = first.find("byteLength");
-    if (length == first.end() || !length->is_number_unsigned()) fail("buffer 0 has no byteLength", path);
-    chunkLength = length->get<std::size_t>();
-    first["uri"] = BINARY_CHUNK_URI;
-    return doc.dump();
+    if (binary && first.is_object() && !first.contains("uri")) {
+        const auto length = first.find("byteLength");
+        if (length == first.end() || !length->is_number_unsigned()) fail("buffer 0 has no byteLength", path);
+        out.chunkLength = length->get<std::size_t>();
+        out.namesChunk = true;
+        first["uri"] = BINARY_CHUNK_URI;
+        changed = true;
+    }
+    if (changed) out.text = doc.dump();
+    return out;
 }
 
-std::string first_line(std::string text) {
-    const std::size_t end = text.find('\n');
-    if (end != std::string::npos) text.resize(end);
-    return text.empty() ? "not a glTF file" : text;
+// tinygltf's report on a file it does not load, in this tool's words: the
+// first fault it names, or, for those it words alone, that the file is not
+// glTF 2.0 as it should be.
+std::string own_words(const std::string& err) {
+    const std::string line = err.substr(0, err.find('\n'));
+    // A data URI may be quoted whole; std::regex recurses on each character.
+    if (line.find("Failed to decode 'uri'") != std::string::npos) return "a data URI does not decode to its buffer or image";
+    const char* const notGltf = "not a well-formed glTF 2.0 file";
+    if (line.size() > 4096) return notGltf;
+    std::smatch m;
+    static const std::regex missing(R"('(\w+)' property is missing(?: in `?(\w+)'?)?\.?\s*)");
+    static const std::regex wrong(R"('(\w+)' (?:property|value) is not .*)");
+    static const std::regex object(R"x("(\w+)" object not found.*)x");
+    static const std::regex notFound(R"(File not found : (.*))");
+    static const std::regex readError(R"(File read error : .*? : (.*))");
+    static const std::regex size(R"(File size mismatch : (.*), requestedBytes (\d+), but got (\d+)\s*)");
+    if (std::regex_match(line, m, missing))
+        return m[2].matched ? "a " + std::string(1, char(std::tolower(m[2].str()[0]))) + m[2].str().substr(1) + " has no " + m[1].str() : "property " + m[1].str() + " is missing";
+    if (std::regex_match(line, m, wrong)) return "property " + m[1].str() + " has a value of the wrong kind";
+    if (std::regex_match(line, m, object)) return "property " + m[1].str() + " is missing";
+    if (std::regex_match(line, m, notFound)) return "the file " + m[1].str() + " it names cannot be read";
+    if (std::regex_match(line, m, readError)) return m[1].str();
+    if (std::regex_match(line, m, size))
+        return m[1].str() + " holds " + m[3].str() + " bytes, its buffer's byteLength says " + m[2].str();
+    return notGltf;
 }
 
 std::string directory_of(const std::string& path) {
@@ -162,10 +326,11 @@ std::string directory_of(const std::string& path) {
 // tinygltf as a .gltf file's, with buffer 0 naming the binary chunk.
 // Given the whole file, tinygltf would copy the chunk, holding its bytes
 // twice, and read up to eight bytes past a chunk that ends the file.
-void load_binary(int fd, std::uint64_t size, tinygltf::TinyGLTF& loader, NamedFiles& named, tinygltf::Model& model,
-                 const std::string& path) {
+std::vector<std::string> load_binary(int fd, std::uint64_t size, tinygltf::TinyGLTF& loader, NamedFiles& named,
+                                     tinygltf::Model& model, const std::string& path) {
     unsigned char head[20];
     if (size < 20 || !read_at(fd, head, 20, 0)) fail("the glTF binary file is truncated", path);
+    if (u32(head + 4) == 1) fail(GLTF_1, path);
     if (u32(head + 4) != 2) fail("glTF binary version " + std::to_string(u32(head + 4)) + " is not 2", path);
     const std::uint64_t length = u32(head + 8), jsonLength = u32(head + 12);
     if (length > size || 20 + jsonLength > length) fail("the glTF binary file is truncated", path);
@@ -178,19 +343,19 @@ void load_binary(int fd, std::uint64_t size, tinygltf::TinyGLTF& loader, NamedFi
         binLength = u32(chunk);
         if (20 + jsonLength + 8 + binLength > length) fail("the glTF binary file is truncated", path);
     }
-    std::size_t taken = 0;
-    std::string withChunk = check_json(json, true, path, taken);
-    if (!withChunk.empty()) {
-        if (taken > binLength) fail("buffer 0 is longer than the binary chunk", path);
+    CheckedJson checked = check_json(json, true, path);
+    if (checked.chunkLength > binLength) fail("buffer 0 is longer than the binary chunk", path);
+    if (checked.namesChunk) {
         named.glb = fd;
         named.chunkAt = off_t(20 + jsonLength + 8);
-        named.chunkLength = taken;
-        json = std::move(withChunk);
+        named.chunkLength = checked.chunkLength;
     }
+    if (!checked.text.empty()) json = std::move(checked.text);
     std::string err, warn;
     if (json.size() > UINT32_MAX ||
         !loader.LoadASCIIFromString(&model, &err, &warn, json.data(), static_cast<unsigned>(json.size()), directory_of(path)))
-        fail(first_line(err), path);
+        fail(own_words(err), path);
+    return checked.notes;
 }
 
 // Indices, sparse or not, are unsigned integers.
@@ -418,6 +583,13 @@ std::vector<std::uint32_t> triangles_of(int mode, const std::vector<std::uint32_
 
 }  // namespace
 
+int add_buffer(tinygltf::Model& model, std::vector<unsigned char> bytes) {
+    tinygltf::Buffer buffer;
+    buffer.data = std::move(bytes);
+    model.buffers.push_back(std::move(buffer));
+    return int(model.buffers.size() - 1);
+}
+
 GltfFile::GltfFile(const std::string& path) : path_(path), model_(std::make_unique<tinygltf::Model>()) {
     Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     struct stat st;
@@ -425,23 +597,27 @@ GltfFile::GltfFile(const std::string& path) : path_(path), model_(std::make_uniq
     const auto size = static_cast<std::uint64_t>(st.st_size);
 
     NamedFiles named;
+    named.folder = directory_of(path);
+    std::unique_ptr<char, void (*)(void*)> folder(::realpath(named.folder.c_str(), nullptr), std::free);
+    if (folder) named.canonicalFolder = folder.get();
     tinygltf::TinyGLTF loader;
     loader.SetImageLoader(keep_image, nullptr);
     loader.SetFsCallbacks({file_exists, expand_path, read_file, write_file, &named});
     unsigned char magic[4] = {};
     try {
         if (size >= 4 && read_at(file.fd, magic, 4, 0) && u32(magic) == GLB_MAGIC) {
-            load_binary(file.fd, size, loader, named, *model_, path);
+            notes = load_binary(file.fd, size, loader, named, *model_, path);
         } else {
             std::string text(size, '\0');
             if (!read_at(file.fd, text.data(), text.size(), 0)) fopen_error(false, path);
-            std::size_t unused = 0;
-            check_json(text, false, path, unused);
+            CheckedJson checked = check_json(text, false, path);
+            notes = std::move(checked.notes);
+            if (!checked.text.empty()) text = std::move(checked.text);
             std::string err, warn;
-            if (size > UINT32_MAX) fail("the file is too large for glTF", path);
+            if (text.size() > UINT32_MAX) fail("the file is too large for glTF", path);
             if (!loader.LoadASCIIFromString(model_.get(), &err, &warn, text.data(), static_cast<unsigned>(text.size()),
                                             directory_of(path)))
-                fail(first_line(err), path);
+                fail(own_words(err), path);
         }
     } catch (const std::bad_alloc&) {
         throw;
@@ -449,7 +625,10 @@ GltfFile::GltfFile(const std::string& path) : path_(path), model_(std::make_uniq
         // tinygltf may throw where it reaches past a vector's end.
         fail("not a glTF file", path);
     }
-    inputBytes_ = size + named.bytes;
+    // Decoded data counts as input: the accessors reading it are held to
+    // its size, as those of a file without compression to the file's.
+    inputBytes_ = size + named.bytes + decode_meshopt(*model_, path);
+    inputBytes_ += decode_draco(*model_, path);
 
     const tinygltf::Model& m = *model_;
     for (std::size_t k = 0; k < m.materials.size(); ++k) {
@@ -460,18 +639,53 @@ GltfFile::GltfFile(const std::string& path) : path_(path), model_(std::make_uniq
         material.blend = source.alphaMode == "BLEND";
         const auto& pbr = source.pbrMetallicRoughness;
         if (pbr.baseColorFactor.size() >= 3) std::copy_n(pbr.baseColorFactor.begin(), 3, material.factor.begin());
-        const int texture = pbr.baseColorTexture.index;
+        tinygltf::TextureInfo base = pbr.baseColorTexture;
+        if (const auto found = source.extensions.find("KHR_materials_pbrSpecularGlossiness"); found != source.extensions.end())
+            diffuse_for_base(found->second, "material " + std::to_string(k), material, base);
+        const int texture = base.index;
         if (texture >= 0) {
             if (std::size_t(texture) >= m.textures.size())
                 fail("material " + std::to_string(k) + " names texture " + std::to_string(texture) + ", which does not exist", path);
-            material.image = m.textures[std::size_t(texture)].source;
+            material.image = image_of(m.textures[std::size_t(texture)], "texture " + std::to_string(texture));
             if (material.image >= 0 && std::size_t(material.image) >= m.images.size())
                 fail("texture " + std::to_string(texture) + " names image " + std::to_string(material.image) +
                          ", which does not exist", path);
-            material.texCoord = pbr.baseColorTexture.texCoord;
+            material.texCoord = base.texCoord;
         }
         materials.push_back(material);
     }
+}
+
+// KHR_materials_pbrSpecularGlossiness: its diffuse factor and texture stand
+// for the base colour's (both default as the base colour's do).
+void GltfFile::diffuse_for_base(const tinygltf::Value& ext, const std::string& what, GltfMaterial& material,
+                                tinygltf::TextureInfo& base) const {
+    const std::string name = what + "'s specular-glossiness";
+    material.factor = {1, 1, 1};
+    if (ext.IsObject() && ext.Has("diffuseFactor")) {
+        const tinygltf::Value& factor = ext.Get("diffuseFactor");
+        if (!factor.IsArray() || factor.ArrayLen() != 4) fail(name + " has a diffuseFactor that is not 4 numbers", path_);
+        for (int c = 0; c < 3; ++c) {
+            if (!factor.Get(c).IsNumber()) fail(name + " has a diffuseFactor that is not 4 numbers", path_);
+            material.factor[std::size_t(c)] = factor.Get(c).GetNumberAsDouble();
+        }
+    }
+    base = tinygltf::TextureInfo();
+    if (!ext.IsObject() || !ext.Has("diffuseTexture")) return;
+    const tinygltf::Value& texture = ext.Get("diffuseTexture");
+    const std::size_t index = value_size(texture, "index", name + "'s diffuseTexture", path_, true);
+    base.index = index > INT_MAX ? INT_MAX : int(index);
+    base.texCoord = int(std::min<std::size_t>(value_size(texture, "texCoord", name + "'s diffuseTexture", path_, false), INT_MAX));
+    if (texture.Has("extensions") && texture.Get("extensions").IsObject())
+        for (const std::string& key : texture.Get("extensions").Keys()) base.extensions[key] = texture.Get("extensions").Get(key);
+}
+
+// A texture's image: EXT_texture_webp's where it has one, else its own.
+int GltfFile::image_of(const tinygltf::Texture& texture, const std::string& what) const {
+    const auto webp = texture.extensions.find("EXT_texture_webp");
+    if (webp == texture.extensions.end()) return texture.source;
+    const std::size_t source = value_size(webp->second, "source", what + "'s WebP image", path_, true);
+    return source > INT_MAX ? INT_MAX : int(source);
 }
 
 GltfFile::~GltfFile() = default;
@@ -636,10 +850,7 @@ std::string GltfFile::notRead() const {
     if (!m.animations.empty()) kinds.emplace_back("animations");
     if (!m.cameras.empty()) kinds.emplace_back("cameras");
     if (!m.lights.empty()) kinds.emplace_back("lights");
-    std::string text;
-    for (std::size_t k = 0; k < kinds.size(); ++k)
-        text += (k == 0 ? "" : k + 1 == kinds.size() ? " and " : ", ") + kinds[k];
-    return text;
+    return listed(kinds);
 }
 
 RgbaImage GltfFile::image(int k) const {
@@ -663,14 +874,21 @@ RgbaImage GltfFile::image(int k) const {
     }
     const bool png = size >= 8 && std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) == 0;
     const bool jpeg = size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
-    if (!png && !jpeg) fail(name + " is neither PNG nor JPEG", path_);
+    const bool webp = size >= 12 && std::memcmp(bytes, "RIFF", 4) == 0 && std::memcmp(bytes + 8, "WEBP", 4) == 0;
+    if (!png && !jpeg && !webp) fail(name + " is neither PNG, JPEG nor WebP", path_);
     if (size > INT32_MAX) fail(name + " does not decode", path_);
     int width = 0, height = 0, channels = 0;
-    if (!stbi_info_from_memory(bytes, int(size), &width, &height, &channels) || width <= 0 || height <= 0)
+    if (!(webp ? webp_size(bytes, size, width, height) : stbi_info_from_memory(bytes, int(size), &width, &height, &channels)) ||
+        width <= 0 || height <= 0)
         fail(name + " does not decode", path_);
     // Far more pixels than such a file can describe: a header that lies.
     if (double(width) * double(height) * 4 > 1024.0 * double(size) + 64.0 * 1024 * 1024)
         fail(name + " claims more pixels than its bytes can hold", path_);
+    if (webp) {
+        RgbaImage out;
+        if (!decode_webp(bytes, size, out)) fail(name + " does not decode", path_);
+        return out;
+    }
     unsigned char* pixels = stbi_load_from_memory(bytes, int(size), &width, &height, &channels, 4);
     if (!pixels) fail(name + " does not decode", path_);
     RgbaImage out{width, height, {}};

@@ -14,6 +14,9 @@
 
 namespace tinygltf {
 class Model;
+class Value;
+struct Texture;
+struct TextureInfo;
 }
 
 // What the mapping needs of a glTF material.
@@ -62,12 +65,14 @@ public:
     GltfFile& operator=(const GltfFile&) = delete;
 
     std::vector<GltfMaterial> materials;
+    // Notes on what of the file is left aside, found while reading it.
+    std::vector<std::string> notes;
 
     // Calls `visit` for each primitive of triangles, strips or fans that the
     // scene draws, node by node (depth first, in the file's order), positions
     // times `scale`.
     void draw(double scale, const std::function<void(const DrawnPrimitive&)>& visit);
-    // Image k decoded (PNG or JPEG) into 8-bit RGBA.
+    // Image k decoded (PNG, JPEG or WebP) into 8-bit RGBA.
     RgbaImage image(int k) const;
 
     // After draw: primitives of points or lines left out, and what else the
@@ -76,6 +81,10 @@ public:
     std::string notRead() const;
 
 private:
+    void diffuse_for_base(const tinygltf::Value& ext, const std::string& what, GltfMaterial& material,
+                          tinygltf::TextureInfo& base) const;
+    int image_of(const tinygltf::Texture& texture, const std::string& what) const;
+
     std::string path_;
     std::unique_ptr<tinygltf::Model> model_;
     std::uint64_t inputBytes_ = 0;  // the file's and the files it names

@@ -427,9 +427,14 @@ void import_gltf(const std::string& path, const std::string& stemGiven, const Im
     OutputSet out;
     Importer importer(file, stem, options, out);
     file.draw(options.scale, [&](const DrawnPrimitive& p) { importer.add(p); });
-    if (importer.empty()) file_error("no triangle to import", path);
+    if (importer.empty())
+        file_error("no triangle to import" + (file.pointsAndLines == 0 ? std::string()
+                                              : ": " + std::to_string(file.pointsAndLines) + " point or line primitive" +
+                                                    (file.pointsAndLines == 1 ? "" : "s") + " left out"),
+                   path);
     importer.write(stem + ".rsd");
     out.commit();
+    for (const std::string& note : file.notes) std::fprintf(stderr, "zorvel-model: note: %s\n", note.c_str());
     if (file.pointsAndLines)
         std::fprintf(stderr, "zorvel-model: note: %lld primitives of points or lines left out\n", file.pointsAndLines);
     if (const std::string kinds = file.notRead(); !kinds.empty())

@@ -7,7 +7,7 @@
 # textures into doc/examples-merged.png (the README's picture).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh cmake g++ make nlohmann-json3-dev libpng-dev libtinygltf-dev libstb-dev
+bash scripts/setup.sh cmake g++ make nlohmann-json3-dev libpng-dev libtinygltf-dev libstb-dev libdraco-dev libmeshoptimizer-dev libwebp-dev
 cmake -S . -B build-example -DCMAKE_BUILD_TYPE=Release -DZORVEL_TESTS=OFF
 cmake --build build-example -j "$(nproc 2>/dev/null || echo 2)" --target zorvel zorvel-model
 # The example models are merged in a copy of examples/ beside the outputs,

@@ -33,8 +33,10 @@ if [ "$validator" = 1 ] && [ ! -f build-tools/gltf-validator/node_modules/gltf-v
     gltf-validator@2.0.0-dev.3.10
 fi
 # The independent glTF writer that makes the import tests' inputs, with its
-# material extensions, and a JPEG encoder for their textures.
-if [ "$validator" = 1 ] && [ ! -f build-tools/gltf-transform/node_modules/jpeg-js/package.json ]; then
+# extensions, a JPEG encoder for their textures and the mesh encoders of its
+# compression extensions: meshoptimizer 0.18's encoder writes the stream
+# version that Debian's decoder (0.18) reads, Draco 1.5.5 is Debian's.
+if [ "$validator" = 1 ] && [ ! -f build-tools/gltf-transform/node_modules/draco3dgltf/package.json ]; then
   npm install --prefix build-tools/gltf-transform --no-audit --no-fund --loglevel=error \
-    @gltf-transform/core@4.5.1 @gltf-transform/extensions@4.5.1 jpeg-js@0.4.4
+    @gltf-transform/core@4.5.1 @gltf-transform/extensions@4.5.1 jpeg-js@0.4.4 meshoptimizer@0.18.1 draco3dgltf@1.5.5
 fi

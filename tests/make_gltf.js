@@ -144,7 +144,7 @@ async function main() {
     // A matrix instead of translation, rotation and scale: mirrored in x, moved along z.
     byName('mirrored').matrix = [-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -3, 1];
   }
-  if (fault === 'extension') json.extensionsUsed = json.extensionsRequired = ['KHR_draco_mesh_compression'];
+  if (fault === 'extension') json.extensionsUsed = json.extensionsRequired = ['KHR_texture_basisu'];
   if (fault === 'accessor') json.accessors[1].count += 1;
   const dataUris = name !== 'transforms';
   for (const item of [...(json.buffers || []), ...(json.images || [])]) {
