@@ -573,7 +573,9 @@ void import_gltf(const std::string& path, const std::string& stemGiven, const Im
     });
     if (clamps) file.draw(options.scale, options.scene, [&](const DrawnPrimitive& p) { importer.measure(p); });
     file.draw(options.scale, options.scene, [&](const DrawnPrimitive& p) { importer.add(p); });
-    if (importer.empty()) file_error("no triangle to import", path);
+    const std::string nonFinite = std::to_string(importer.nonFinite) +
+                                  " triangles with a position, normal or texture coordinate that is not a finite number left out";
+    if (importer.empty()) file_error("no triangle to import" + (importer.nonFinite ? ": " + nonFinite : ""), path);
     importer.write(stem + ".rsd");
     out.commit();
     if (file.pointsAndLines)
@@ -582,9 +584,7 @@ void import_gltf(const std::string& path, const std::string& stemGiven, const Im
         std::fprintf(stderr, "zorvel-model: note: %s left out\n", kinds.c_str());
     if (file.otherScenes)
         std::fprintf(stderr, "zorvel-model: note: %zu other scene%s left out\n", file.otherScenes, file.otherScenes == 1 ? "" : "s");
-    if (importer.nonFinite)
-        std::fprintf(stderr, "zorvel-model: note: %lld triangles with a position, normal or texture coordinate "
-                     "that is not a finite number left out\n", importer.nonFinite);
+    if (importer.nonFinite) std::fprintf(stderr, "zorvel-model: note: %s\n", nonFinite.c_str());
     if (importer.clamped)
         std::fprintf(stderr, "zorvel-model: note: %lld corners' texture coordinates clamped to a TIM image of at most %d texels across and down\n",
                      importer.clamped, TIM_SIDE_MAX);
