@@ -31,15 +31,16 @@ module.exports = ({modules, doc, scene, accessor, primitive, mesh, SQUARE, UP, p
       const looks = square(second, new Float32Array(8)).setAttribute('TEXCOORD_1', accessor('VEC2', new Float32Array(UPRIGHT)));
       scene.addChild(doc.createNode('looks').setMesh(mesh(primitive({position: [0, 0, 5, 1, 0, 5, 0, 1, 5], material: mask}), looks)));
     },
-    // Texture transforms: a 2 x 2 repeat; an offset and a quarter turn, read
-    // through the set the transform names; quantised coordinates scaled and moved.
+    // Texture transforms: a 2 x 2 repeat; an uneven scale, a quarter turn and
+    // an offset, read through the set the transform names; quantised
+    // coordinates scaled and moved.
     repeat(variant) {
       const transforms = doc.createExtension(KHRTextureTransform);
       const turned = [0, 0, 1, 0, 1, 1, 0, 1];
       const uses = [
         {uv: new Float32Array(UPRIGHT), scale: [2, 2], plain: [0, 2, 2, 2, 2, 0, 0, 0]},
-        {uv: new Float32Array(8), second: turned, offset: [0.5, 0], rotation: Math.PI / 2, texCoord: 1,
-         plain: [0.5, 0, 0.5, -1, 1.5, -1, 1.5, 0]},
+        {uv: new Float32Array(8), second: turned, scale: [2, 1], offset: [0.5, 0], rotation: Math.PI / 2, texCoord: 1,
+         plain: [0.5, 0, 0.5, -2, 1.5, -2, 1.5, 0]},
         {uv: new Uint16Array(UPRIGHT.map((c) => c * 65535)), scale: [2, 2], offset: [-0.5, 1], plain: [-0.5, 3, 1.5, 3, 1.5, 1, -0.5, 1]},
       ];
       scene.addChild(doc.createNode('repeat').setMesh(mesh(...uses.map((use) => {
