@@ -55,7 +55,8 @@ module.exports = ({modules, doc, scene, accessor, primitive, mesh, SQUARE, UP, p
       }))));
     },
     // A box whose faces read s from k to k + 1, k = 0 to 5, mirrored
-    // repeat; a triangle reaching past the image's edges, clamped to them.
+    // repeat; a triangle reaching past the image's edges, clamped to them;
+    // one repeating it 3000 times across, more than a TIM image may hold.
     wraps() {
       const faces = [[[0, 0, 1], [1, 0, 0], [0, 1, 0]], [[1, 0, 0], [-1, 0, 0], [0, 1, 0]], [[1, 0, 1], [0, 0, -1], [0, 1, 0]],
                      [[0, 0, 0], [0, 0, 1], [0, 1, 0]], [[0, 1, 1], [1, 0, 0], [0, 0, -1]], [[0, 0, 0], [1, 0, 0], [0, 0, 1]]];
@@ -67,7 +68,8 @@ module.exports = ({modules, doc, scene, accessor, primitive, mesh, SQUARE, UP, p
       });
       scene.addChild(doc.createNode('box').setMesh(mesh(
         primitive({position, indices: new Uint8Array(indices), material: textured(MIRRORED_REPEAT), uv: new Float32Array(uv)}),
-        primitive({position: [0, 0, 2, 1, 0, 2, 0, 1, 2], material: textured(CLAMP_TO_EDGE), uv: new Float32Array([-0.5, 0, 1.5, 0, 0.5, 1])}))));
+        primitive({position: [0, 0, 2, 1, 0, 2, 0, 1, 2], material: textured(CLAMP_TO_EDGE), uv: new Float32Array([-0.5, 0, 1.5, 0, 0.5, 1])}),
+        primitive({position: [0, 0, 3, 1, 0, 3, 0, 1, 3], material: textured(), uv: new Float32Array([0, 0, 3000, 0, 0, 1])}))));
     },
     // A square drawn by three instances of a node (moved; turned half round
     // about z and moved; doubled and moved), a triangle by two (moved only).
