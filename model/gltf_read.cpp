@@ -426,9 +426,9 @@ bool numbers_of(const tinygltf::Value& object, const char* key, std::size_t coun
     return true;
 }
 
-// KHR_texture_transform of a texture reference: offset x rotation x scale,
-// the rotation turning s towards -t (the image seen as glTF lays it, its
-// top row at t = 0); and the coordinate set it may name instead.
+// KHR_texture_transform of a texture reference: offset x rotation x scale
+// as 2x3 matrices (the rotation's row 0 is cos, sin), and the coordinate
+// set it may name instead of the reference's.
 void read_texture_transform(const tinygltf::TextureInfo& info, GltfMaterial& material) {
     const auto found = info.extensions.find("KHR_texture_transform");
     if (found == info.extensions.end()) return;

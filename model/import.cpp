@@ -172,7 +172,9 @@ int place(Axis& axis, const double* at, int count, int* out) {
         const double period = axis.wrap == Wrap::mirrored ? 2.0 * axis.size : axis.size;
         shift = std::floor(low / period) * period;
         const int most = std::max(1, TIM_SIDE_MAX / axis.size);
-        const int repeats = int(std::clamp(std::ceil((high - shift) / axis.size), 1.0, double(most)));
+        // Not a number where coordinates too large for a double met.
+        const double need = std::ceil((high - shift) / axis.size);
+        const int repeats = need >= most ? most : need > 1 ? int(need) : 1;
         axis.repeats = std::max(axis.repeats, repeats);
         end = double(repeats) * axis.size;
     }
