@@ -6,6 +6,7 @@
 #include "gltf_read.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -274,8 +275,19 @@ bool finite(const VectorData& v) { return std::isfinite(v.x) && std::isfinite(v.
 const std::vector<std::uint32_t>& Importer::finite_triangles(const DrawnPrimitive& p, const GltfMaterial* m,
                                                              std::vector<std::uint32_t>& kept) {
     const bool textured = m && m->image >= 0 && p.texcoord;
+    // Positions no coordinate of which is larger than `safe` stay well
+    // within a float through the transform and scale; only others are
+    // transformed here to be sure.
+    double safe = INFINITY;
+    for (std::size_t r = 0; r < 3; ++r) {
+        const std::array<double, 16>& w = p.world;
+        const double turned = std::fabs(w[r]) + std::fabs(w[4 + r]) + std::fabs(w[8 + r]);
+        safe = std::min(safe, (FLT_MAX / 2 / p.scale - std::fabs(w[12 + r])) / turned);
+    }
     auto corner_finite = [&](std::uint32_t i) {
-        if (!finite(p.vertex(i))) return false;
+        const float* x = &p.position[3 * i];
+        const bool small = std::fabs(x[0]) <= safe && std::fabs(x[1]) <= safe && std::fabs(x[2]) <= safe;
+        if (!small && !finite(p.vertex(i))) return false;
         if (p.normal && !finite({p.normal[3 * i], p.normal[3 * i + 1], p.normal[3 * i + 2]})) return false;
         if (!textured) return true;
         const auto [s, t] = texture_coordinates(p, *m, i);
