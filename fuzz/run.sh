@@ -30,7 +30,7 @@ python3 fuzz/make-corpus.py "$build/seeds" >/dev/null
 # WebP), where the tests' glTF writer is installed.
 mkdir -p "$build/seeds/import"
 if [ -d build-tools/gltf-transform/node_modules ]; then
-  for scene in transforms primitives materials jpeg points badimage; do
+  for scene in transforms primitives materials jpeg points badimage details repeat wraps instanced nonfinite scenes; do
     node tests/make_gltf.js $scene "$build/seeds/import/$scene.glb"
     (cd "$build/seeds/import" && node "$root/tests/make_gltf.js" $scene $scene.gltf && rm -f $scene.bin)
   done

@@ -14,6 +14,8 @@ const std::set<std::string> UNDERSTOOD{
     "EXT_meshopt_compression",
     "KHR_materials_pbrSpecularGlossiness",
     "EXT_texture_webp",
+    "KHR_texture_transform",
+    "EXT_mesh_gpu_instancing",
 };
 
 // Lights, shading beyond the base colour, metadata and animation: import

@@ -520,18 +520,14 @@ Matrix operator*(const Matrix& a, const Matrix& b) {
     return m;
 }
 
-// A node's own transform: its matrix, or translation x rotation x scale.
-Matrix local_matrix(const tinygltf::Node& node) {
-    if (node.matrix.size() == 16) {
-        Matrix m;
-        std::copy(node.matrix.begin(), node.matrix.end(), m.begin());
-        return m;
-    }
+// Translation x rotation (a quaternion x y z w) x scale, each null for none.
+template <class T>
+Matrix trs_matrix(const T* translation, const T* rotation, const T* scale) {
     Matrix t = IDENTITY, r = IDENTITY, s = IDENTITY;
-    if (node.translation.size() == 3) t[12] = node.translation[0], t[13] = node.translation[1], t[14] = node.translation[2];
-    if (node.scale.size() == 3) s[0] = node.scale[0], s[5] = node.scale[1], s[10] = node.scale[2];
-    if (node.rotation.size() == 4) {
-        double x = node.rotation[0], y = node.rotation[1], z = node.rotation[2], w = node.rotation[3];
+    if (translation) t[12] = translation[0], t[13] = translation[1], t[14] = translation[2];
+    if (scale) s[0] = scale[0], s[5] = scale[1], s[10] = scale[2];
+    if (rotation) {
+        double x = rotation[0], y = rotation[1], z = rotation[2], w = rotation[3];
         const double length = std::sqrt(x * x + y * y + z * z + w * w);
         if (length > 0) x /= length, y /= length, z /= length, w /= length;
         r = {1 - 2 * (y * y + z * z), 2 * (x * y + z * w),     2 * (x * z - y * w),     0,
@@ -540,6 +536,80 @@ Matrix local_matrix(const tinygltf::Node& node) {
              0,                       0,                       0,                       1};
     }
     return t * r * s;
+}
+
+// The transforms of an instanced node's instances (EXT_mesh_gpu_instancing):
+// translation x rotation x scale, any of the three absent; one instance
+// that moves nothing when all are.
+std::vector<Matrix> instances(Reader& reader, const tinygltf::Value& extension, int node, const std::string& path) {
+    const char* const names[3] = {"TRANSLATION", "ROTATION", "SCALE"};
+    const int types[3] = {TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4, TINYGLTF_TYPE_VEC3};
+    std::vector<float> values[3];
+    std::size_t count = 1;
+    bool counted = false;
+    const bool hasAttributes = extension.IsObject() && extension.Has("attributes");
+    for (std::size_t k = 0; k < 3 && hasAttributes; ++k) {
+        const tinygltf::Value& attributes = extension.Get("attributes");
+        if (!attributes.IsObject() || !attributes.Has(names[k])) continue;
+        const tinygltf::Value& accessor = attributes.Get(names[k]);
+        if (!accessor.IsInt()) fail("node " + std::to_string(node) + "'s instances name no accessor for " + names[k], path);
+        values[k] = reader.read<float>(accessor.GetNumberAsInt(), {types[k]}, names[k]);
+        const std::size_t n = values[k].size() / (k == 1 ? 4 : 3);
+        if (counted && n != count) fail("node " + std::to_string(node) + "'s instance attributes differ in length", path);
+        count = n, counted = true;
+    }
+    std::vector<Matrix> out(count);
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = trs_matrix(values[0].empty() ? nullptr : &values[0][3 * i], values[1].empty() ? nullptr : &values[1][4 * i],
+                            values[2].empty() ? nullptr : &values[2][3 * i]);
+    return out;
+}
+
+// A node's own transform: its matrix, or translation x rotation x scale.
+Matrix local_matrix(const tinygltf::Node& node) {
+    if (node.matrix.size() == 16) {
+        Matrix m;
+        std::copy(node.matrix.begin(), node.matrix.end(), m.begin());
+        return m;
+    }
+    return trs_matrix(node.translation.size() == 3 ? node.translation.data() : nullptr,
+                      node.rotation.size() == 4 ? node.rotation.data() : nullptr,
+                      node.scale.size() == 3 ? node.scale.data() : nullptr);
+}
+
+// The numbers of an extension's member: an array of `count` numbers, or a
+// number when `count` is 1; false, leaving `to` as it is, when it is neither.
+bool numbers_of(const tinygltf::Value& object, const char* key, std::size_t count, double* to) {
+    if (!object.IsObject() || !object.Has(key)) return false;
+    const tinygltf::Value& v = object.Get(key);
+    if (count == 1 && v.IsNumber()) return *to = v.GetNumberAsDouble(), true;
+    if (!v.IsArray() || v.ArrayLen() != count) return false;
+    for (std::size_t k = 0; k < count; ++k)
+        if (!v.Get(int(k)).IsNumber()) return false;
+    for (std::size_t k = 0; k < count; ++k) to[k] = v.Get(int(k)).GetNumberAsDouble();
+    return true;
+}
+
+// KHR_texture_transform of a texture reference: offset x rotation x scale
+// as 2x3 matrices (the rotation's row 0 is cos, sin), and the coordinate
+// set it may name instead of the reference's.
+void read_texture_transform(const tinygltf::TextureInfo& info, GltfMaterial& material) {
+    const auto found = info.extensions.find("KHR_texture_transform");
+    if (found == info.extensions.end()) return;
+    const tinygltf::Value& x = found->second;
+    double offset[2] = {0, 0}, rotation = 0, scale[2] = {1, 1}, texCoord = material.texCoord;
+    numbers_of(x, "offset", 2, offset);
+    numbers_of(x, "rotation", 1, &rotation);
+    numbers_of(x, "scale", 2, scale);
+    if (numbers_of(x, "texCoord", 1, &texCoord) && texCoord >= 0 && texCoord <= 1e6) material.texCoord = int(texCoord);
+    const double c = std::cos(rotation), s = std::sin(rotation);
+    material.uv = {c * scale[0], s * scale[1], offset[0], -s * scale[0], c * scale[1], offset[1]};
+}
+
+Wrap wrap_of(int mode) {
+    return mode == TINYGLTF_TEXTURE_WRAP_MIRRORED_REPEAT ? Wrap::mirrored
+           : mode == TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE ? Wrap::clamp
+                                                         : Wrap::repeat;
 }
 
 // What turns a direction as the matrix turns the surface: the cofactors of
@@ -651,6 +721,11 @@ GltfFile::GltfFile(const std::string& path) : path_(path), model_(std::make_uniq
                 fail("texture " + std::to_string(texture) + " names image " + std::to_string(material.image) +
                          ", which does not exist", path);
             material.texCoord = base.texCoord;
+            read_texture_transform(base, material);
+            const int sampler = m.textures[std::size_t(texture)].sampler;
+            if (sampler >= 0 && std::size_t(sampler) < m.samplers.size())
+                material.wrapS = wrap_of(m.samplers[std::size_t(sampler)].wrapS),
+                material.wrapT = wrap_of(m.samplers[std::size_t(sampler)].wrapT);
         }
         materials.push_back(material);
     }
@@ -690,9 +765,10 @@ int GltfFile::image_of(const tinygltf::Texture& texture, const std::string& what
 
 GltfFile::~GltfFile() = default;
 
-void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&)>& visit) {
+void GltfFile::draw(double scale, int sceneAsked, const std::function<void(const DrawnPrimitive&)>& visit) {
     const tinygltf::Model& m = *model_;
     Reader reader(m, path_, inputBytes_);
+    pointsAndLines = 0;
     // Primitives and nodes often share accessors: each is read once, and let
     // go after the last primitive that uses it.
     std::map<int, std::vector<float>> floatsRead;
@@ -709,12 +785,14 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
             fail(reader.name(accessor) + " holds indices that are not unsigned integers", path_);
         return indicesRead.emplace(accessor, reader.read<std::uint32_t>(accessor, {TINYGLTF_TYPE_SCALAR}, "indices")).first->second;
     };
-    // The default scene, else the first, else every node that is no node's child.
+    // The scene asked for, else the default scene, else the first, else
+    // every node that is no node's child.
     std::vector<int> roots;
-    if (m.defaultScene >= 0 || !m.scenes.empty()) {
-        const int scene = std::max(m.defaultScene, 0);
+    if (sceneAsked >= 0 || m.defaultScene >= 0 || !m.scenes.empty()) {
+        const int scene = sceneAsked >= 0 ? sceneAsked : std::max(m.defaultScene, 0);
         if (std::size_t(scene) >= m.scenes.size()) fail("scene " + std::to_string(scene) + " does not exist", path_);
         roots = m.scenes[std::size_t(scene)].nodes;
+        otherScenes = m.scenes.size() - 1;
     } else {
         std::vector<bool> child(m.nodes.size(), false);
         for (const tinygltf::Node& node : m.nodes)
@@ -740,7 +818,11 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
         for (auto it = node.children.rbegin(); it != node.children.rend(); ++it) stack.emplace_back(*it, world);
         if (node.mesh < 0) continue;
         if (std::size_t(node.mesh) >= m.meshes.size()) fail("node " + std::to_string(index) + " names a mesh that does not exist", path_);
-        drawing.emplace_back(index, world);
+        const auto instanced = node.extensions.find("EXT_mesh_gpu_instancing");
+        if (instanced == node.extensions.end()) drawing.emplace_back(index, world);
+        else
+            for (const Matrix& instance : instances(reader, instanced->second, index, path_))
+                drawing.emplace_back(index, world * instance);
     }
     std::map<int, int> usesLeft;
     auto for_each_accessor = [](const tinygltf::Primitive& p, auto&& use) {
@@ -756,7 +838,8 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
         });
     };
 
-    for (const auto& entry : drawing) {
+    for (std::size_t entryNumber = 0; entryNumber < drawing.size(); ++entryNumber) {
+        const auto& entry = drawing[entryNumber];
         const int index = entry.first;
         const Matrix& world = entry.second;
         const tinygltf::Node& node = m.nodes[std::size_t(index)];
@@ -800,7 +883,8 @@ void GltfFile::draw(double scale, const std::function<void(const DrawnPrimitive&
             drawn.world = world;
             drawn.turn = turn;
             drawn.scale = scale;
-            drawn.sharing = {index, position->second, -1};
+            // An instanced node's instances place the same positions apart.
+            drawn.sharing = {int(entryNumber), position->second, -1};
 
             auto attribute = [&](const std::string& name, std::initializer_list<int> types, int& size) -> const float* {
                 const auto found = p.attributes.find(name);

@@ -19,12 +19,19 @@ struct Texture;
 struct TextureInfo;
 }
 
+// How a sampler wraps coordinates outside 0..1.
+enum class Wrap { repeat, mirrored, clamp };
+
 // What the mapping needs of a glTF material.
 struct GltfMaterial {
     bool unlit = false, doubleSided = false, blend = false;
     std::array<double, 3> factor{1, 1, 1};  // baseColorFactor's colour
     int image = -1;                         // baseColorTexture's image, or -1
     int texCoord = 0;                       // the TEXCOORD_n set it is read with
+    // The texture's coordinate transform (KHR_texture_transform), row-major
+    // 2x3: s' = a s + b t + c, t' = d s + e t + f.
+    std::array<double, 6> uv{1, 0, 0, 0, 1, 0};
+    Wrap wrapS = Wrap::repeat, wrapT = Wrap::repeat;  // its sampler's
 };
 
 // The triangles of one primitive as one node draws it. Vertex attributes
@@ -68,16 +75,18 @@ public:
     // Notes on what of the file is left aside, found while reading it.
     std::vector<std::string> notes;
 
-    // Calls `visit` for each primitive of triangles, strips or fans that the
-    // scene draws, node by node (depth first, in the file's order), positions
-    // times `scale`.
-    void draw(double scale, const std::function<void(const DrawnPrimitive&)>& visit);
+    // Calls `visit` for each primitive of triangles, strips or fans that
+    // scene `scene` (-1: the default one) draws, node by node (depth first,
+    // in the file's order; an instanced node once for each instance),
+    // positions times `scale`.
+    void draw(double scale, int scene, const std::function<void(const DrawnPrimitive&)>& visit);
     // Image k decoded (PNG, JPEG or WebP) into 8-bit RGBA.
     RgbaImage image(int k) const;
 
     // After draw: primitives of points or lines left out, and what else the
     // file holds that is not read ("skins, animations"), empty for nothing.
     long long pointsAndLines = 0;
+    std::size_t otherScenes = 0;  // scenes not drawn
     std::string notRead() const;
 
 private:

@@ -7,6 +7,7 @@
 #include "gltf_read.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -109,8 +110,7 @@ private:
 struct Corner {
     int vertex = 0, normal = -1;
     std::array<int, 3> colour{};
-    int u = 0, v = 0;
-    bool outside = false;  // its texture coordinates lay outside 0..1
+    double s = 0, t = 0;  // texture coordinates, transformed as the material says
     bool operator==(const Corner&) const = default;
 };
 
@@ -132,10 +132,81 @@ bool same_material(const MaterialData& a, const MaterialData& b) {
     return a.flag == b.flag && a.shade == b.shade && a.type == b.type && numbers_of(a) == numbers_of(b);
 }
 
-// A texture: the TIM line its image was given, and the image's size.
-struct TimLine {
-    int line, width, height;
+// The most texels a TIM image that import writes has across or down.
+constexpr int TIM_SIDE_MAX = 4096;
+
+// One direction of a texture's TIM image: the glTF image's `size` texels
+// repeated `repeats` times (every other one mirrored for Wrap::mirrored),
+// or for Wrap::clamp the image with `before` and `after` copies of its edge
+// texels on either side; grown as polygons need, up to TIM_SIDE_MAX.
+struct Axis {
+    int size = 1;
+    Wrap wrap = Wrap::repeat;
+    int repeats = 1, before = 0, after = 0;
+    int length() const { return before + repeats * size + after; }
 };
+
+// A texture: the TIM line its image was given, its glTF image and how the
+// TIM image lays that out across (u) and down (v).
+struct TimLine {
+    int line, image;
+    Axis u, v;
+};
+
+// The texel positions on `axis` of a polygon's `count` coordinates `at`,
+// into `out`, growing the axis as they need: first moved by whole repeats
+// (pairs of them when mirrored, so as not to flip the image) so that the
+// least lies in the first. Returns the corners that lay beyond what the
+// axis may grow to, clamped to it. The far edge of the last repeat (or
+// edge texel) that the polygon reaches stands for the texel before it, so
+// that coordinates 0 to 1 name the image's texels alone.
+int place(Axis& axis, const double* at, int count, int* out) {
+    double texel[4];
+    for (int k = 0; k < count; ++k) texel[k] = std::round(at[k] * axis.size);
+    const double low = *std::min_element(texel, texel + count), high = *std::max_element(texel, texel + count);
+    double shift = -axis.before, end = 0;  // positions are shifted by shift, then clamped to 0..end
+    if (axis.wrap == Wrap::clamp) {
+        const int room = std::max(0, TIM_SIDE_MAX - axis.size - axis.before);
+        const int after = int(std::clamp(high - axis.size, 0.0, double(room)));
+        axis.after = std::max(axis.after, after);
+        end = double(axis.before + axis.size + after);
+    } else {
+        const double period = axis.wrap == Wrap::mirrored ? 2.0 * axis.size : axis.size;
+        shift = std::floor(low / period) * period;
+        const int most = std::max(1, TIM_SIDE_MAX / axis.size);
+        // Not a number where coordinates too large for a double met.
+        const double need = std::ceil((high - shift) / axis.size);
+        const int repeats = need >= most ? most : need > 1 ? int(need) : 1;
+        axis.repeats = std::max(axis.repeats, repeats);
+        end = double(repeats) * axis.size;
+    }
+    int clamped = 0;
+    for (int k = 0; k < count; ++k) {
+        const double at = texel[k] - shift;
+        clamped += !(at >= 0 && at <= end);
+        out[k] = at >= end ? int(end) - 1 : at > 0 ? int(at) : 0;
+    }
+    return clamped;
+}
+
+// The RGBA pixels of a texture's TIM image: the glTF image laid out as the
+// axes say.
+RgbaImage laid_out(const RgbaImage& image, const Axis& across, const Axis& down) {
+    auto source = [](const Axis& axis, int at) {
+        const int in = at - axis.before;
+        if (axis.wrap == Wrap::clamp) return std::clamp(in, 0, axis.size - 1);
+        const int copy = in / axis.size, texel = in % axis.size;
+        return axis.wrap == Wrap::mirrored && copy % 2 == 1 ? axis.size - 1 - texel : texel;
+    };
+    RgbaImage out{across.length(), down.length(), {}};
+    out.rgba.resize(std::size_t(out.width) * std::size_t(out.height) * 4);
+    std::uint8_t* to = out.rgba.data();
+    for (int y = 0; y < out.height; ++y) {
+        const std::uint8_t* row = &image.rgba[std::size_t(source(down, y)) * std::size_t(image.width) * 4];
+        for (int x = 0; x < out.width; ++x, to += 4) std::memcpy(to, row + std::size_t(source(across, x)) * 4, 4);
+    }
+    return out;
+}
 
 // Polygon and material lines are written as they are made, to scratch
 // files, and copied into the PLY and MAT files after their counts and the
@@ -147,16 +218,23 @@ public:
           polygonScratch_(out.scratch(ply_)), materialScratch_(out.scratch(mat_)),
           polygonFile_(ply_, polygonScratch_), materialFile_(mat_, materialScratch_) {}
 
+    // Before `add`, where a texture clamps to its edge: the least texture
+    // coordinates of its corners, which say how far its image extends
+    // before its first texel.
+    void measure(const DrawnPrimitive& p);
     void add(const DrawnPrimitive& p);
     void write(const std::string& rsd);
     bool empty() const { return polygons_ == 0; }
-    long long outside = 0;  // corners whose texture coordinates were clamped
+    long long clamped = 0;    // corners whose texels lay beyond the largest TIM image
+    long long nonFinite = 0;  // triangles left out for a value that is not finite
 
 private:
-    const TimLine& texture(int image);
-    Corner corner(const DrawnPrimitive& p, std::uint32_t i, const GltfMaterial* m, const TimLine* t);
+    TimLine& texture(const GltfMaterial& m);
+    Corner corner(const DrawnPrimitive& p, std::uint32_t i, const GltfMaterial* m, bool textured);
+    const std::vector<std::uint32_t>& finite_triangles(const DrawnPrimitive& p, const GltfMaterial* m,
+                                                       std::vector<std::uint32_t>& kept);
     void add_polygon(PolygonData polygon, const Corner* corners, bool faceNormal, const GltfMaterial* m,
-                     const TimLine* t, char shade);
+                     TimLine* t, char shade);
     void end_run();
     std::string tim_name(int line) const { return stem_ + "-" + std::to_string(line) + ".tim"; }
 
@@ -169,7 +247,9 @@ private:
     VectorTable vertices_, normals_;
     long long polygons_ = 0, runs_ = 0;
     std::optional<MaterialRun> run_;   // the material line being extended
-    std::map<int, TimLine> textures_;  // by glTF image
+    std::deque<TimLine> textures_;            // by TIM line
+    std::map<std::array<int, 3>, int> lineOf_;  // by glTF image and wrap modes
+    std::map<std::array<int, 3>, std::array<double, 2>> lowest_;  // what `measure` found
     // The numbers of the vertices and normals that primitives sharing
     // theirs have used so far, -1 where none yet.
     std::array<int, 3> sharing_{-1, -1, -1};
@@ -178,24 +258,94 @@ private:
     std::vector<VectorData> faceCorners_ = std::vector<VectorData>(4);  // a polygon's corners, for its face normal
 };
 
-// The image's TIM file, written (under its temporary name) at its first use.
-const TimLine& Importer::texture(int image) {
-    const auto known = textures_.find(image);
-    if (known != textures_.end()) return known->second;
+// A TIM image stands for a glTF image as a sampler wraps it.
+std::array<int, 3> texture_key(const GltfMaterial& m) { return {m.image, int(m.wrapS), int(m.wrapT)}; }
+
+// Vertex i's texture coordinates as the material transforms them.
+std::array<double, 2> texture_coordinates(const DrawnPrimitive& p, const GltfMaterial& m, std::uint32_t i) {
+    const double s = p.texcoord[2 * i], t = p.texcoord[2 * i + 1];
+    return {m.uv[0] * s + m.uv[1] * t + m.uv[2], m.uv[3] * s + m.uv[4] * t + m.uv[5]};
+}
+
+bool finite(const VectorData& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+// The triangles of p whose corners' positions (transformed and scaled),
+// normals and texture coordinates (transformed) are all finite numbers:
+// p's own when they all are, else those copied into `kept`; the others are
+// counted.
+const std::vector<std::uint32_t>& Importer::finite_triangles(const DrawnPrimitive& p, const GltfMaterial* m,
+                                                             std::vector<std::uint32_t>& kept) {
+    const bool textured = m && m->image >= 0 && p.texcoord;
+    // Positions no coordinate of which is larger than `safe` stay well
+    // within a float through the transform and scale; only others are
+    // transformed here to be sure.
+    double safe = INFINITY;
+    for (std::size_t r = 0; r < 3; ++r) {
+        const std::array<double, 16>& w = p.world;
+        const double turned = std::fabs(w[r]) + std::fabs(w[4 + r]) + std::fabs(w[8 + r]);
+        safe = std::min(safe, (FLT_MAX / 2 / p.scale - std::fabs(w[12 + r])) / turned);
+    }
+    auto corner_finite = [&](std::uint32_t i) {
+        const float* x = &p.position[3 * i];
+        const bool small = std::fabs(x[0]) <= safe && std::fabs(x[1]) <= safe && std::fabs(x[2]) <= safe;
+        if (!small && !finite(p.vertex(i))) return false;
+        if (p.normal && !finite({p.normal[3 * i], p.normal[3 * i + 1], p.normal[3 * i + 2]})) return false;
+        if (!textured) return true;
+        const auto [s, t] = texture_coordinates(p, *m, i);
+        return std::isfinite(s) && std::isfinite(t);
+    };
+    auto triangle_finite = [&](std::size_t k) {
+        return corner_finite(p.triangles[k]) && corner_finite(p.triangles[k + 1]) && corner_finite(p.triangles[k + 2]);
+    };
+    std::size_t k = 0;
+    while (k < p.triangles.size() && triangle_finite(k)) k += 3;
+    if (k == p.triangles.size()) return p.triangles;
+    kept.assign(p.triangles.begin(), p.triangles.begin() + std::ptrdiff_t(k));
+    for (; k < p.triangles.size(); k += 3)
+        if (triangle_finite(k)) kept.insert(kept.end(), &p.triangles[k], &p.triangles[k] + 3);
+        else ++nonFinite;
+    return kept;
+}
+
+void Importer::measure(const DrawnPrimitive& p) {
+    if (p.material < 0 || !p.texcoord) return;
+    const GltfMaterial& m = file_.materials[std::size_t(p.material)];
+    if (m.image < 0 || (m.wrapS != Wrap::clamp && m.wrapT != Wrap::clamp)) return;
+    auto& lowest = lowest_.try_emplace(texture_key(m), std::array<double, 2>{0, 0}).first->second;
+    const long long before = nonFinite;
+    std::vector<std::uint32_t> kept;
+    for (std::uint32_t i : finite_triangles(p, &m, kept)) {
+        const auto st = texture_coordinates(p, m, i);
+        lowest = {std::min(lowest[0], st[0]), std::min(lowest[1], st[1])};
+    }
+    nonFinite = before;  // counted when added
+}
+
+// The texture of the material's image and sampler: its TIM line, given at
+// its first use. Its image is decoded then, to learn its size, and again
+// when the TIM file is written, once the polygons have said how far it repeats.
+TimLine& Importer::texture(const GltfMaterial& m) {
+    const std::array<int, 3> key = texture_key(m);
+    const auto known = lineOf_.find(key);
+    if (known != lineOf_.end()) return textures_[std::size_t(known->second)];
     const int line = static_cast<int>(textures_.size());
-    const std::string name = tim_name(line);
-    name_error(name);
-    const RgbaImage pixels = file_.image(image);
-    const std::string bytes = encode_tim(pixels.rgba, pixels.width, pixels.height, name);
-    OutFile tim(name, out_.create(name));
-    tim.put(bytes);
-    tim.close();
-    return textures_.emplace(image, TimLine{line, pixels.width, pixels.height}).first->second;
+    name_error(tim_name(line));
+    const RgbaImage pixels = file_.image(m.image);
+    TimLine t{line, m.image, {pixels.width, m.wrapS}, {pixels.height, m.wrapT}};
+    if (const auto lowest = lowest_.find(key); lowest != lowest_.end()) {
+        // Edge texels before the first, as far as the least coordinate reaches.
+        for (auto [axis, at] : {std::pair{&t.u, lowest->second[0]}, std::pair{&t.v, lowest->second[1]}})
+            if (axis->wrap == Wrap::clamp)
+                axis->before = int(std::clamp(-std::round(at * axis->size), 0.0, double(std::max(0, TIM_SIDE_MAX - axis->size))));
+    }
+    lineOf_.emplace(key, line);
+    return textures_.emplace_back(t);
 }
 
 // glTF vertex i as a corner: its numbers in the vertex and normal tables
-// (given already), its colour as the material type wants it and its texel.
-Corner Importer::corner(const DrawnPrimitive& p, std::uint32_t i, const GltfMaterial* m, const TimLine* t) {
+// (given already), its colour as the material type wants it and its
+// texture coordinates.
+Corner Importer::corner(const DrawnPrimitive& p, std::uint32_t i, const GltfMaterial* m, bool textured) {
     Corner c;
     c.vertex = vertexOf_[i];
     if (p.normal) c.normal = normalOf_[i];
@@ -206,23 +356,17 @@ Corner Importer::corner(const DrawnPrimitive& p, std::uint32_t i, const GltfMate
     for (std::size_t k = 0; k < 3; ++k) {
         const double linear = m->factor[k] * (p.colour ? double(p.colour[std::size_t(p.colourSize) * i + k]) : 1.0);
         const int display = display_byte(linear);
-        c.colour[k] = t ? modulation_of_display(display) : display;
+        c.colour[k] = textured ? modulation_of_display(display) : display;
     }
-    if (t) {
-        const float s = p.texcoord[2 * i], r = p.texcoord[2 * i + 1];
-        c.outside = !(s >= 0 && s <= 1 && r >= 0 && r <= 1);
-        auto texel = [](float coordinate, int size) {
-            const double at = std::round(double(coordinate) * size);
-            return at >= size - 1 ? size - 1 : at > 0 ? int(at) : 0;
-        };
-        c.u = texel(s, t->width);
-        c.v = texel(r, t->height);
+    if (textured) {
+        const auto st = texture_coordinates(p, *m, i);
+        c.s = st[0], c.t = st[1];
     }
     return c;
 }
 
 void Importer::add_polygon(PolygonData polygon, const Corner* corners, bool faceNormal, const GltfMaterial* m,
-                           const TimLine* t, char shade) {
+                           TimLine* t, char shade) {
     const int count = corner_count(polygon);
     if (faceNormal) {
         std::vector<VectorData>& corners = faceCorners_;
@@ -247,9 +391,11 @@ void Importer::add_polygon(PolygonData polygon, const Corner* corners, bool face
         material.r[k] = c.colour[0], material.g[k] = c.colour[1], material.b[k] = c.colour[2];
         allEqual = allEqual && c.colour == corners[0].colour;
         allWhite = allWhite && c.colour == std::array<int, 3>{128, 128, 128};
-        if (t) material.u[k] = c.u, material.v[k] = c.v, outside += c.outside;
     }
     if (t) {
+        double s[4], r[4];
+        for (int k = 0; k < count; ++k) s[k] = corners[k].s, r[k] = corners[k].t;
+        clamped += place(t->u, s, count, material.u) + place(t->v, r, count, material.v);
         material.tim = t->line;
         material.type = allWhite ? 'T' : allEqual ? 'D' : 'H';
     } else {
@@ -285,7 +431,10 @@ void Importer::end_run() {
 // the quadrangle that is drawn as exactly those two.
 void Importer::add(const DrawnPrimitive& p) {
     const GltfMaterial* m = p.material >= 0 ? &file_.materials[std::size_t(p.material)] : nullptr;
-    const TimLine* t = m && m->image >= 0 && p.texcoord ? &texture(m->image) : nullptr;
+    std::vector<std::uint32_t> kept;
+    const std::vector<std::uint32_t>& triangles = finite_triangles(p, m, kept);
+    if (triangles.empty()) return;
+    TimLine* t = m && m->image >= 0 && p.texcoord ? &texture(*m) : nullptr;
     const bool faceNormal = !p.normal;
     const char shade = faceNormal ? 'F' : 'G';
     if (p.sharing != sharing_) {
@@ -299,13 +448,13 @@ void Importer::add(const DrawnPrimitive& p) {
         if (vertexOf_.size() < p.vertices) vertexOf_.resize(p.vertices, -1);
         if (!faceNormal && normalOf_.size() < p.vertices) normalOf_.resize(p.vertices, -1);
     }
-    numbered_.insert(numbered_.end(), p.triangles.begin(), p.triangles.end());
-    vertices_.number_all(p.triangles, [&](std::uint32_t i) { return p.vertex(i); }, vertexOf_);
-    if (!faceNormal) normals_.number_all(p.triangles, [&](std::uint32_t i) { return p.normal_at(i); }, normalOf_);
+    numbered_.insert(numbered_.end(), triangles.begin(), triangles.end());
+    vertices_.number_all(triangles, [&](std::uint32_t i) { return p.vertex(i); }, vertexOf_);
+    if (!faceNormal) normals_.number_all(triangles, [&](std::uint32_t i) { return p.normal_at(i); }, normalOf_);
 
-    const std::size_t count = p.triangles.size() / 3;
+    const std::size_t count = triangles.size() / 3;
     auto triangle = [&](std::size_t k, std::array<Corner, 3>& c) {
-        for (std::size_t j = 0; j < 3; ++j) c[j] = corner(p, p.triangles[3 * k + j], m, t);
+        for (std::size_t j = 0; j < 3; ++j) c[j] = corner(p, triangles[3 * k + j], m, t != nullptr);
     };
     // Without normals of their own, a pair makes a quadrangle only where it
     // is flat: the quadrangle shows one face normal.
@@ -408,6 +557,13 @@ void Importer::write(const std::string& rsd) {
         append_scratch(out, materialScratch_, mat_);
         out.close();
     }
+    for (const TimLine& t : textures_) {
+        const std::string name = tim_name(t.line);
+        const RgbaImage image = laid_out(file_.image(t.image), t.u, t.v);
+        OutFile tim(name, out_.create(name));
+        tim.put(encode_tim(image.rgba, image.width, image.height, name));
+        tim.close();
+    }
     OutFile out(rsd, out_.create(rsd));
     out.put("@RSD940102\nPLY=" + ply_ + "\nMAT=" + mat_ + "\n");
     out.put("NTEX=" + std::to_string(textures_.size()) + "\n");
@@ -426,12 +582,20 @@ void import_gltf(const std::string& path, const std::string& stemGiven, const Im
     GltfFile file(path);
     OutputSet out;
     Importer importer(file, stem, options, out);
-    file.draw(options.scale, [&](const DrawnPrimitive& p) { importer.add(p); });
-    if (importer.empty())
-        file_error("no triangle to import" + (file.pointsAndLines == 0 ? std::string()
-                                              : ": " + std::to_string(file.pointsAndLines) + " point or line primitive" +
-                                                    (file.pointsAndLines == 1 ? "" : "s") + " left out"),
-                   path);
+    const bool clamps = std::any_of(file.materials.begin(), file.materials.end(), [](const GltfMaterial& m) {
+        return m.image >= 0 && (m.wrapS == Wrap::clamp || m.wrapT == Wrap::clamp);
+    });
+    if (clamps) file.draw(options.scale, options.scene, [&](const DrawnPrimitive& p) { importer.measure(p); });
+    file.draw(options.scale, options.scene, [&](const DrawnPrimitive& p) { importer.add(p); });
+    const std::string nonFinite = std::to_string(importer.nonFinite) +
+                                  " triangles with a position, normal or texture coordinate that is not a finite number left out";
+    if (importer.empty()) {
+        std::string leftOut;
+        if (file.pointsAndLines)
+            leftOut = std::to_string(file.pointsAndLines) + " point or line primitive" + (file.pointsAndLines == 1 ? "" : "s") + " left out";
+        if (importer.nonFinite) leftOut += (leftOut.empty() ? "" : "; ") + nonFinite;
+        file_error("no triangle to import" + (leftOut.empty() ? std::string() : ": " + leftOut), path);
+    }
     importer.write(stem + ".rsd");
     out.commit();
     for (const std::string& note : file.notes) std::fprintf(stderr, "zorvel-model: note: %s\n", note.c_str());
@@ -439,7 +603,10 @@ void import_gltf(const std::string& path, const std::string& stemGiven, const Im
         std::fprintf(stderr, "zorvel-model: note: %lld primitives of points or lines left out\n", file.pointsAndLines);
     if (const std::string kinds = file.notRead(); !kinds.empty())
         std::fprintf(stderr, "zorvel-model: note: %s left out\n", kinds.c_str());
-    if (importer.outside)
-        std::fprintf(stderr, "zorvel-model: note: %lld corners' texture coordinates outside 0 to 1 clamped to the image\n",
-                     importer.outside);
+    if (file.otherScenes)
+        std::fprintf(stderr, "zorvel-model: note: %zu other scene%s left out\n", file.otherScenes, file.otherScenes == 1 ? "" : "s");
+    if (importer.nonFinite) std::fprintf(stderr, "zorvel-model: note: %s\n", nonFinite.c_str());
+    if (importer.clamped)
+        std::fprintf(stderr, "zorvel-model: note: %lld corners' texture coordinates clamped to a TIM image of at most %d texels across and down\n",
+                     importer.clamped, TIM_SIDE_MAX);
 }

@@ -26,6 +26,7 @@ const char* const USAGE =
     "                    [--colour material|group] [--wire]\n"
     "       zorvel-model texture FILE.tim -o FILE.png [--table N]\n"
     "       zorvel-model import FILE.glb|FILE.gltf -o STEM [--scale S] [--triangles]\n"
+    "                    [--scene N]\n"
     "       zorvel-model --help | --version\n"
     "MODEL is an RSD file, of an input model or of a merged one.\n";
 
@@ -115,6 +116,8 @@ CommandLine parse(int argc, char** argv) {
             line.import.scale = scale;
         } else if (word == "--triangles" && import) {
             line.import.triangles = true;
+        } else if (word == "--scene" && import) {
+            line.import.scene = number();
         } else {
             throw UsageError{};
         }

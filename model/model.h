@@ -139,5 +139,6 @@ inline void write_whole_file(const std::string& path, const std::vector<std::str
 struct ImportOptions {
     double scale = 1;
     bool triangles = false;  // no triangles paired into quadrangles
+    int scene = -1;          // the scene drawn; -1: the file's default
 };
 void import_gltf(const std::string& path, const std::string& stem, const ImportOptions& options);

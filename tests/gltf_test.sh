@@ -9,7 +9,8 @@
 # coordinates) and the colours case (linear values worked out by hand); the
 # examples are exported, imported and exported again, and exported as .gltf
 # files that hold the same as the .glb ones; every display colour comes back
-# from export and import as it was.
+# from export and import as it was; glTF files with a texture transform or
+# instances import as without them.
 #
 #   gltf_test.sh ZORVEL ZORVEL_MODEL SOURCE_DIR VALIDATOR_DIR
 source "$(dirname "$0")/common.sh"
@@ -65,11 +66,22 @@ for m in car wheel seat examples merged-groups crate; do
   $check same "$work/$m.glb" "$work/back-$m.glb" || fail "$m exported, imported and exported again"
 done
 mkdir "$work/imported"
-for scene in transforms primitives materials jpeg; do
+for scene in transforms primitives materials jpeg details repeat wraps instanced; do
   (cd "$work/imported" && node "$source/tests/make_gltf.js" $scene $scene.gltf && "$model" import $scene.gltf -o $scene 2>/dev/null) \
     || fail "import of the $scene scene"
 done
-(cd "$work/imported" && "$zorvel" -o merged transforms.rsd primitives.rsd materials.rsd jpeg.rsd >/dev/null) || fail "merging imports"
+(cd "$work/imported" && "$zorvel" -o merged transforms.rsd primitives.rsd materials.rsd jpeg.rsd details.rsd repeat.rsd \
+  wraps.rsd instanced.rsd >/dev/null) || fail "merging imports"
+# A texture transform or instances import to the same files as the same
+# scene written without the extension.
+for scene in repeat instanced; do
+  for form in with plain; do
+    mkdir -p "$work/plain/$scene-$form"
+    (cd "$work/plain/$scene-$form" && node "$source/tests/make_gltf.js" $scene ../$scene-$form.glb $form &&
+      "$model" import ../$scene-$form.glb -o model) || fail "import of the $scene scene, $form"
+  done
+  diff -r "$work/plain/$scene-with" "$work/plain/$scene-plain" || fail "the $scene scene imports otherwise without its extension"
+done
 export_in "$work/imported" merged-imports.glb merged.rsd
 
 cube=$source/tests/model-cases/export-cube-faces-outward/in
@@ -137,4 +149,4 @@ sys.exit(1 if bad or len(a) != len(b) else 0)
 EOF
 
 $check validate "$work"/*.glb "$work"/*.gltf "$source"/tests/model-cases/*/out/*.glb || fail "the validator's verdict"
-finish "in the glTF exports" "$(ls "$work"/*.glb "$work"/*.gltf | wc -l) exports valid, without warnings ($exports of the zorvel cases' models); the box is whole and turned outward; textures as their files give them; 6 examples the same after import"
+finish "in the glTF exports" "$(ls "$work"/*.glb "$work"/*.gltf | wc -l) exports valid, without warnings ($exports of the zorvel cases' models); the box is whole and turned outward; textures as their files give them; 6 examples the same after import; texture transforms and instances as written without them"

@@ -126,11 +126,13 @@ const scenes = {
       primitive({position: [0, 0, 1, 1, 0, 1, 0, 1, 1], colour: orange, material: doc.createMaterial()}))));
   },
 };
+const placing = require('./make_gltf_placing.js')({modules, doc, scene, accessor, primitive, mesh, SQUARE, UP, png});
+Object.assign(scenes, placing.scenes);
 
 async function main() {
   const [name, file, fault] = process.argv.slice(2);
-  scenes[name]();
-  const io = new NodeIO().registerExtensions([KHRLightsPunctual, KHRMaterialsUnlit])
+  scenes[name](fault);
+  const io = new NodeIO().registerExtensions([KHRLightsPunctual, KHRMaterialsUnlit, ...placing.extensions])
     .setVertexLayout(name === 'primitives' ? VertexLayout.SEPARATE : VertexLayout.INTERLEAVED);
   if (file.endsWith('.glb')) {
     const bytes = await io.writeBinary(doc);
