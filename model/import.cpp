@@ -150,6 +150,7 @@ public:
     void write(const std::string& rsd);
     bool empty() const { return polygons_ == 0; }
     long long outside = 0;  // corners whose texture coordinates were clamped
+    std::vector<std::string> notes;  // on images whose size or mode changed
 
 private:
     const TimLine& texture(int image);
@@ -184,10 +185,18 @@ const TimLine& Importer::texture(int image) {
     const int line = static_cast<int>(textures_.size());
     const std::string name = tim_name(line);
     name_error(name);
-    const RgbaImage pixels = file_.image(image);
-    const std::string bytes = encode_tim(pixels.rgba, pixels.width, pixels.height, name);
+    RgbaImage pixels = file_.image(image);
+    const int width = pixels.width, height = pixels.height;
+    // Its mode as it is, where it may change.
+    const int bits = options_.texture.bits || options_.texture.fit ? smallest_tim_bits(pixels.rgba, width, height) : 0;
+    const TimTexture made = make_tim(pixels, options_.texture, name);
+    if (bits && (bits != made.bits || width != pixels.width || height != pixels.height))
+        notes.push_back("image " + std::to_string(image) + " (" + std::to_string(width) + " x " + std::to_string(height) +
+                        ", " + std::to_string(bits) + "-bit) written as " + name + " (" +
+                        std::to_string(pixels.width) + " x " + std::to_string(pixels.height) + ", " +
+                        std::to_string(made.bits) + "-bit)");
     OutFile tim(name, out_.create(name));
-    tim.put(bytes);
+    tim.put(made.bytes);
     tim.close();
     return textures_.emplace(image, TimLine{line, pixels.width, pixels.height}).first->second;
 }
@@ -434,6 +443,7 @@ void import_gltf(const std::string& path, const std::string& stemGiven, const Im
         std::fprintf(stderr, "zorvel-model: note: %lld primitives of points or lines left out\n", file.pointsAndLines);
     if (const std::string kinds = file.notRead(); !kinds.empty())
         std::fprintf(stderr, "zorvel-model: note: %s left out\n", kinds.c_str());
+    for (const std::string& note : importer.notes) std::fprintf(stderr, "zorvel-model: note: %s\n", note.c_str());
     if (importer.outside)
         std::fprintf(stderr, "zorvel-model: note: %lld corners' texture coordinates outside 0 to 1 clamped to the image\n",
                      importer.outside);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "function.h"
+#include "texture_convert.h"
 #include "tim.h"
 
 #include <cstdio>
@@ -118,5 +119,6 @@ void write_whole_file(const std::string& path, const std::vector<std::string_vie
 struct ImportOptions {
     double scale = 1;
     bool triangles = false;  // no triangles paired into quadrangles
+    TextureOptions texture;  // how each image becomes a TIM file
 };
 void import_gltf(const std::string& path, const std::string& stem, const ImportOptions& options);

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --validator cmake g++ make libgtest-dev groff-base dpkg-dev file \
-  nlohmann-json3-dev libpng-dev libtinygltf-dev libstb-dev clang libclang-rt-14-dev python3 valgrind
+  nlohmann-json3-dev libpng-dev libtinygltf-dev libstb-dev libwebp-dev pkgconf clang libclang-rt-14-dev python3 valgrind
 jobs=$(nproc 2>/dev/null || echo 2)
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DZORVEL_TESTS=ON
