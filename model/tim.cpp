@@ -201,7 +201,7 @@ std::string encode_tim(const std::vector<std::uint8_t>& rgba, int width, int hei
     if (width <= 0 || height <= 0 || height > 65535 || width > 4 * 65535) too_large();
     TimColours c = colours_of(rgba, std::size_t(width) * std::size_t(height));
     if (bits == 0) bits = smallest_bits(c, width);
-    if (bits == 24 && c.transparent) file_error("a 24-bit TIM image holds no transparent pixel", name);
+    if (bits == 24 && c.transparent) file_error("transparent pixels, which a 24-bit TIM image cannot hold", name);
     if (bits <= 8 && table_size(c, width, bits) > (1u << bits))
         file_error("more colours than a " + std::to_string(bits) + "-bit TIM image holds", name);
     std::vector<std::uint16_t>& table = c.table;
