@@ -4,7 +4,7 @@
 # pictures bench/texture_tool.cpp makes, at 16 and 256 colours, without and
 # with Floyd-Steinberg dithering. For each, the PSNR against the original
 # (8-bit sRGB, over the original's opaque pixels) and the CPU time (user +
-# sys, median of RUNS) of both; ImageMagick's PSNR also with its colours
+# sys of all threads, median of RUNS) of both; ImageMagick's PSNR also with its colours
 # rounded to 5 bits a channel, as a TIM colour table would hold them (the
 # comparison that counts: ours are held to that lattice).
 #
@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
 bash scripts/setup.sh cmake g++ make libpng-dev libstb-dev libwebp-dev pkgconf nlohmann-json3-dev libtinygltf-dev \
-  imagemagick
+  imagemagick linux-perf
 root=$(pwd)
 out=$root/bench/data/texture
 build=$root/build-bench-texture
@@ -26,13 +26,11 @@ g++ -std=c++20 -O2 -o "$out/texture_tool" bench/texture_tool.cpp -lstb
 "$out/texture_tool" make "$out/images"
 model=$build/zorvel-model
 
-# CPU seconds (user + sys, to the microsecond) of a command, its output
-# thrown away.
+# CPU seconds (user + sys of all its threads, perf's task clock) of a
+# command, its output thrown away.
 cpu() {
-  python3 -c 'import resource, subprocess, sys
-subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-r = resource.getrusage(resource.RUSAGE_CHILDREN)
-print("%.4f" % (r.ru_utime + r.ru_stime))' "$@" || { echo "failed: $*" >&2; exit 1; }
+  perf stat -x, -e task-clock -o "$out/time.txt" -- "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
+  awk -F, '$3 == "task-clock" || $3 ~ /^task-clock/ {printf "%.4f\n", $1 / 1000}' "$out/time.txt"
 }
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 

@@ -80,8 +80,8 @@ TEST(TextureToTim, PicturesOfTheModesColoursComeBackExactly) {
 TEST(TextureToTim, ManyColoursAtSixteenStayClose) {
     const RgbaImage p = photo(64);
     const TimImage plain = made(p, 4), dithered = made(p, 4, true);
-    EXPECT_GE(psnr(p, plain), 22.7);
-    EXPECT_GE(psnr(p, dithered), 21.2);
+    EXPECT_GE(psnr(p, plain), 22.9);
+    EXPECT_GE(psnr(p, dithered), 21.4);
     std::set<std::array<std::uint8_t, 4>> colours;
     for (std::size_t i = 0; i < dithered.rgba.size(); i += 4)
         colours.insert({dithered.rgba[i], dithered.rgba[i + 1], dithered.rgba[i + 2], dithered.rgba[i + 3]});
@@ -135,9 +135,12 @@ TEST(TextureToTim, FitScalesDownInLinearLightKeepingTheAspect) {
     EXPECT_EQ(half.height, 16);
     for (std::uint8_t v : half.rgba) EXPECT_NEAR(v, v == 255 ? 255 : 188, 6);
     EXPECT_EQ(made(checks, 24, false, 64).rgba, checks.rgba);
-    // A colour beside transparent pixels is not darkened by theirs.
-    const TimImage edge = made(picture(8, 8, [](int x, int) { return std::array<int, 4>{x < 4 ? 0 : 255, 0, 0, x < 4 ? 0 : 255}; }), 16, false, 4);
-    EXPECT_EQ(edge.rgba[4 * 2], 255);
+    // A colour beside transparent pixels is not darkened by theirs, where
+    // they make it partly transparent.
+    RgbaImage edge = picture(8, 8, [](int x, int) { return std::array<int, 4>{x < 4 ? 0 : 255, 0, 0, x < 4 ? 0 : 255}; });
+    make_tim(edge, {0, 4, false}, "t.png");
+    for (std::size_t i = 0; i < edge.rgba.size(); i += 4)
+        EXPECT_TRUE(edge.rgba[i + 3] == 0 || edge.rgba[i] >= 250) << "alpha " << int(edge.rgba[i + 3]);
     EXPECT_EQ(fitted_size(1000, 10, 64), std::make_pair(64, 1));
     EXPECT_EQ(fitted_size(30, 90, 60), std::make_pair(20, 60));
 }
