@@ -1,7 +1,7 @@
-// The decoders of glTF's compression extensions and of WebP images, each in
-// a file of its own. The mesh decoders turn a loaded file's compressed data
-// into plain buffers that the accessors then read as any others; each fault
-// of the compressed data ends the run with RunEnd naming it.
+// The decoders of glTF's compression extensions, each in a file of its own.
+// They turn a loaded file's compressed data into plain buffers that the
+// accessors then read as any others; each fault of the compressed data ends
+// the run with RunEnd naming it.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +12,6 @@
 namespace tinygltf {
 class Model;
 }
-struct RgbaImage;
 
 // EXT_meshopt_compression: every buffer view that has it is decoded (its
 // filter applied) into a buffer of its own. Returns the bytes decoded.
@@ -22,11 +21,6 @@ std::uint64_t decode_meshopt(tinygltf::Model& model, const std::string& path);
 // its accessors given buffer views of the decoded values. Returns the bytes
 // decoded.
 std::uint64_t decode_draco(tinygltf::Model& model, const std::string& path);
-
-// A WebP image's size, and the image in 8-bit RGBA; false when it does
-// not decode.
-bool webp_size(const unsigned char* bytes, std::size_t size, int& width, int& height);
-bool decode_webp(const unsigned char* bytes, std::size_t size, RgbaImage& out);
 
 // Appends a buffer holding `bytes` to the model; returns its number.
 int add_buffer(tinygltf::Model& model, std::vector<unsigned char> bytes);

@@ -10,7 +10,6 @@
 #include "gltf_value.h"
 
 #include <nlohmann/json.hpp>
-#include <stb_image.h>
 #include <tiny_gltf.h>
 
 #include <climits>
@@ -956,32 +955,5 @@ RgbaImage GltfFile::image(int k) const {
                 bytes = other.image.data(), size = other.image.size();
         if (size == 0) fail(name + (image.uri.empty() ? "" : " (" + image.uri + ")") + " cannot be read", path_);
     }
-    const bool png = size >= 8 && std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) == 0;
-    const bool jpeg = size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
-    const bool webp = size >= 12 && std::memcmp(bytes, "RIFF", 4) == 0 && std::memcmp(bytes + 8, "WEBP", 4) == 0;
-    if (!png && !jpeg && !webp) fail(name + " is neither PNG, JPEG nor WebP", path_);
-    if (size > INT32_MAX) fail(name + " does not decode", path_);
-    int width = 0, height = 0, channels = 0;
-    if (!(webp ? webp_size(bytes, size, width, height) : stbi_info_from_memory(bytes, int(size), &width, &height, &channels)) ||
-        width <= 0 || height <= 0)
-        fail(name + " does not decode", path_);
-    // Far more pixels than such a file can describe: a header that lies.
-    if (double(width) * double(height) * 4 > 1024.0 * double(size) + 64.0 * 1024 * 1024)
-        fail(name + " claims more pixels than its bytes can hold", path_);
-    if (webp) {
-        RgbaImage out;
-        if (!decode_webp(bytes, size, out)) fail(name + " does not decode", path_);
-        return out;
-    }
-    unsigned char* pixels = stbi_load_from_memory(bytes, int(size), &width, &height, &channels, 4);
-    if (!pixels) fail(name + " does not decode", path_);
-    RgbaImage out{width, height, {}};
-    try {
-        out.rgba.assign(pixels, pixels + std::size_t(width) * std::size_t(height) * 4);
-    } catch (...) {
-        stbi_image_free(pixels);
-        throw;
-    }
-    stbi_image_free(pixels);
-    return out;
+    return decode_image(std::string_view(reinterpret_cast<const char*>(bytes), size), name, path_);
 }

@@ -3,6 +3,7 @@
 // its images. Every fault of the file ends the run with RunEnd naming it.
 #pragma once
 
+#include "image_decode.h"
 #include "model.h"
 
 #include <array>
@@ -57,11 +58,6 @@ struct DrawnPrimitive {
     VectorData vertex(std::size_t i) const;
     // Its normal turned likewise, unit length (zero for a zero normal).
     VectorData normal_at(std::size_t i) const;
-};
-
-struct RgbaImage {
-    int width = 0, height = 0;
-    std::vector<std::uint8_t> rgba;  // row after row from the top
 };
 
 class GltfFile {

@@ -5,6 +5,7 @@
 #include "colour.h"
 #include "geometry.h"
 #include "gltf_read.h"
+#include "texture_convert.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -227,6 +228,7 @@ public:
     bool empty() const { return polygons_ == 0; }
     long long clamped = 0;    // corners whose texels lay beyond the largest TIM image
     long long nonFinite = 0;  // triangles left out for a value that is not finite
+    std::vector<std::string> notes;  // on images whose size or mode changed
 
 private:
     TimLine& texture(const GltfMaterial& m);
@@ -322,8 +324,9 @@ void Importer::measure(const DrawnPrimitive& p) {
 }
 
 // The texture of the material's image and sampler: its TIM line, given at
-// its first use. Its image is decoded then, to learn its size, and again
-// when the TIM file is written, once the polygons have said how far it repeats.
+// its first use. Its image is decoded then, to learn its size (as scaled to
+// fit, where asked), and again when the TIM file is written, once the
+// polygons have said how far it repeats.
 TimLine& Importer::texture(const GltfMaterial& m) {
     const std::array<int, 3> key = texture_key(m);
     const auto known = lineOf_.find(key);
@@ -331,7 +334,8 @@ TimLine& Importer::texture(const GltfMaterial& m) {
     const int line = static_cast<int>(textures_.size());
     name_error(tim_name(line));
     const RgbaImage pixels = file_.image(m.image);
-    TimLine t{line, m.image, {pixels.width, m.wrapS}, {pixels.height, m.wrapT}};
+    const auto [width, height] = fitted_size(pixels.width, pixels.height, options_.texture.fit);
+    TimLine t{line, m.image, {width, m.wrapS}, {height, m.wrapT}};
     if (const auto lowest = lowest_.find(key); lowest != lowest_.end()) {
         // Edge texels before the first, as far as the least coordinate reaches.
         for (auto [axis, at] : {std::pair{&t.u, lowest->second[0]}, std::pair{&t.v, lowest->second[1]}})
@@ -559,9 +563,23 @@ void Importer::write(const std::string& rsd) {
     }
     for (const TimLine& t : textures_) {
         const std::string name = tim_name(t.line);
-        const RgbaImage image = laid_out(file_.image(t.image), t.u, t.v);
+        RgbaImage image = file_.image(t.image);
+        const int width = image.width, height = image.height;
+        // Its mode as it is, where it may change.
+        const int bits = options_.texture.bits || options_.texture.fit ? smallest_tim_bits(image.rgba, width, height) : 0;
+        // Scaled before its repeats are laid out, so that each repeat is
+        // the size the polygons' texel positions were worked out for.
+        if (options_.texture.fit) scale_to_fit(image, options_.texture.fit, name);
+        TextureOptions made_as = options_.texture;
+        made_as.fit = 0;
+        RgbaImage laid = laid_out(image, t.u, t.v);
+        const TimTexture made = make_tim(laid, made_as, name);
+        if (bits && (bits != made.bits || width != laid.width || height != laid.height))
+            notes.push_back("image " + std::to_string(t.image) + " (" + std::to_string(width) + " x " + std::to_string(height) +
+                            ", " + std::to_string(bits) + "-bit) written as " + name + " (" + std::to_string(laid.width) +
+                            " x " + std::to_string(laid.height) + ", " + std::to_string(made.bits) + "-bit)");
         OutFile tim(name, out_.create(name));
-        tim.put(encode_tim(image.rgba, image.width, image.height, name));
+        tim.put(made.bytes);
         tim.close();
     }
     OutFile out(rsd, out_.create(rsd));
@@ -609,4 +627,5 @@ void import_gltf(const std::string& path, const std::string& stemGiven, const Im
     if (importer.clamped)
         std::fprintf(stderr, "zorvel-model: note: %lld corners' texture coordinates clamped to a TIM image of at most %d texels across and down\n",
                      importer.clamped, TIM_SIDE_MAX);
+    for (const std::string& note : importer.notes) std::fprintf(stderr, "zorvel-model: note: %s\n", note.c_str());
 }

@@ -3,6 +3,8 @@
 // texture image to PNG; imports a glTF 2.0 file as an input model.
 #include "model.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cctype>
 #include <cmath>
@@ -25,8 +27,11 @@ const char* const USAGE =
     "                    [--view iso|front|back|left|right|top|bottom]\n"
     "                    [--colour material|group] [--wire]\n"
     "       zorvel-model texture FILE.tim -o FILE.png [--table N]\n"
+    "       zorvel-model texture FILE.png|.jpg|.webp -o FILE.tim [--bits 4|8|16|24]\n"
+    "                    [--fit N] [--dither]\n"
     "       zorvel-model import FILE.glb|FILE.gltf -o STEM [--scale S] [--triangles]\n"
     "                    [--scene N]\n"
+    "                    [--texture-bits 4|8|16|24] [--texture-fit N] [--dither]\n"
     "       zorvel-model --help | --version\n"
     "MODEL is an RSD file, of an input model or of a merged one.\n";
 
@@ -47,10 +52,12 @@ bool has_extension(std::string_view name, std::string_view extension) {
 
 struct CommandLine {
     std::string command;
-    std::vector<char*> models;  // for "texture": the one TIM file
+    std::vector<char*> models;  // for "texture": the one TIM file or picture
     std::string output;
     bool json = false;
-    int table = 0;  // the colour table of an indexed texture
+    int table = -1;  // the colour table of an indexed texture, -1 for none given
+    bool picture = false;  // "texture" of a picture, to a TIM file
+    TextureOptions texture;
     RenderOptions render;
     ImportOptions import;
 };
@@ -94,6 +101,16 @@ CommandLine parse(int argc, char** argv) {
             line.render.size = size;
         } else if (word == "--table" && texture) {
             line.table = number();
+        } else if ((word == "--bits" && texture) || (word == "--texture-bits" && import)) {
+            const int bits = number();
+            if (bits != 4 && bits != 8 && bits != 16 && bits != 24) throw UsageError{};
+            (texture ? line.texture : line.import.texture).bits = bits;
+        } else if ((word == "--fit" && texture) || (word == "--texture-fit" && import)) {
+            const int fit = number();
+            if (fit < 1 || fit > 4096) throw UsageError{};
+            (texture ? line.texture : line.import.texture).fit = fit;
+        } else if (word == "--dither" && (texture || import)) {
+            (texture ? line.texture : line.import.texture).dither = true;
         } else if (word == "--view" && render) {
             std::string_view view = value();
             bool known = false;
@@ -127,13 +144,32 @@ CommandLine parse(int argc, char** argv) {
         throw UsageError{};
     if (line.command == "export" && !has_extension(line.output, ".glb") && !has_extension(line.output, ".gltf"))
         throw UsageError{"export writes a file named *.glb (binary) or *.gltf (JSON)"};
+    if (texture) {
+        // The direction follows the input's name; the output's must match it.
+        auto ends_in = [](std::string_view name, std::initializer_list<std::string_view> extensions) {
+            return std::any_of(extensions.begin(), extensions.end(),
+                               [&](std::string_view e) { return name.size() > e.size() && has_extension(name, e); });
+        };
+        line.picture = ends_in(line.models[0], {".png", ".jpg", ".jpeg", ".webp"});
+        if (line.picture ? !ends_in(line.output, {".tim"}) || line.table >= 0
+                         : !ends_in(line.output, {".png"}) || line.texture.bits || line.texture.fit || line.texture.dither)
+            throw UsageError{};
+    }
     line.models.push_back(nullptr);
     return line;
 }
 
 void run_command(const CommandLine& line) {
+    if (line.command == "texture" && line.picture) {
+        const std::string name = line.models[0];
+        InFile file;
+        open_input(file, name);
+        RgbaImage image = decode_image(std::string_view(file.data.get(), file.size), "", name);
+        write_whole_file(line.output, {make_tim(image, line.texture, name).bytes});
+        return;
+    }
     if (line.command == "texture") {
-        const TimImage image = read_tim(line.models[0], line.table);
+        const TimImage image = read_tim(line.models[0], std::max(line.table, 0));
         write_whole_file(line.output, {texture_png(image)});
         if (image.greyRamp) note_grey_ramp(line.models[0]);
         return;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "function.h"
+#include "texture_convert.h"
 #include "tim.h"
 
 #include <cstdio>
@@ -140,5 +141,6 @@ struct ImportOptions {
     double scale = 1;
     bool triangles = false;  // no triangles paired into quadrangles
     int scene = -1;          // the scene drawn; -1: the file's default
+    TextureOptions texture;  // how each image becomes a TIM file
 };
 void import_gltf(const std::string& path, const std::string& stem, const ImportOptions& options);

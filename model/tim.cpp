@@ -160,36 +160,64 @@ std::uint16_t tim_colour(const std::uint8_t* rgba) {
     return c == 0 ? 0x8000 : c;  // black that is not transparent
 }
 
-std::string encode_tim(const std::vector<std::uint8_t>& rgba, int width, int height, const std::string& name) {
+namespace {
+
+// The 16-bit colours of the pixels, and the distinct ones among them (up to
+// one more than an 8-bit table holds), sorted, with the transparent colour
+// where rows of `bits` need padding on the right and it is not there yet.
+struct TimColours {
+    std::vector<std::uint16_t> pixels, table;
+    bool transparent = false;  // some pixel is
+};
+TimColours colours_of(const std::vector<std::uint8_t>& rgba, std::size_t count) {
+    TimColours c;
+    c.pixels.resize(count);
+    std::vector<bool> seen(65536, false);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint16_t colour = c.pixels[i] = tim_colour(&rgba[4 * i]);
+        c.transparent |= colour == 0;
+        if (!seen[colour] && c.table.size() <= 256) seen[colour] = true, c.table.push_back(colour);
+    }
+    return c;
+}
+// Padding on the right is transparent, and needs its colour in the table.
+std::size_t table_size(const TimColours& c, int width, int bits) {
+    return c.table.size() + (width % (16 / bits) != 0 && !c.transparent);
+}
+int smallest_bits(const TimColours& c, int width) {
+    return table_size(c, width, 4) <= 16 ? 4 : table_size(c, width, 8) <= 256 ? 8 : 16;
+}
+
+}  // namespace
+
+int smallest_tim_bits(const std::vector<std::uint8_t>& rgba, int width, int height) {
+    return smallest_bits(colours_of(rgba, std::size_t(width) * std::size_t(height)), width);
+}
+
+std::string encode_tim(const std::vector<std::uint8_t>& rgba, int width, int height, const std::string& name, int bits) {
     // Checked before anything is sized by them; the block's width is
     // checked once the pixels per word are known.
     auto too_large = [&] { file_error("The image does not fit in a TIM file!", name); };
     if (width <= 0 || height <= 0 || height > 65535 || width > 4 * 65535) too_large();
-    const std::size_t pixels = std::size_t(width) * std::size_t(height);
-    std::vector<std::uint16_t> colours(pixels);
-    for (std::size_t i = 0; i < pixels; ++i) colours[i] = tim_colour(&rgba[4 * i]);
-    // The distinct colours, up to one more than an 8-bit table holds.
-    std::vector<std::uint16_t> table;
-    std::vector<bool> seen(65536, false);
-    for (std::size_t i = 0; i < pixels && table.size() <= 256; ++i)
-        if (!seen[colours[i]]) seen[colours[i]] = true, table.push_back(colours[i]);
-    // Padding on the right is transparent, and needs its colour in the table.
-    auto padded = [&](int perWord) { return width % perWord != 0 && !seen[0]; };
-    int bits = 16;
-    if (table.size() + padded(4) <= 16) bits = 4;
-    else if (table.size() + padded(2) <= 256) bits = 8;
-    if (bits < 16 && padded(bits == 4 ? 4 : 2)) table.push_back(0);
+    TimColours c = colours_of(rgba, std::size_t(width) * std::size_t(height));
+    if (bits == 0) bits = smallest_bits(c, width);
+    if (bits == 24 && c.transparent) file_error("transparent pixels, which a 24-bit TIM image cannot hold", name);
+    if (bits <= 8 && table_size(c, width, bits) > (1u << bits))
+        file_error("more colours than a " + std::to_string(bits) + "-bit TIM image holds", name);
+    std::vector<std::uint16_t>& table = c.table;
+    if (bits <= 8 && table_size(c, width, bits) > table.size()) table.push_back(0);
     std::sort(table.begin(), table.end());
 
-    const int perWord = 16 / bits;
-    const long long words = (width + perWord - 1) / perWord;
+    // 24 bits: three bytes a pixel, a row padded to whole words.
+    const long long words = bits == 24 ? (3LL * width + 1) / 2 : (width + 16 / bits - 1) / (16 / bits);
     // The block's width and rows are 16-bit numbers, its length a 32-bit one.
     if (words > 65535 || HEADER + 2 * std::uint64_t(words) * std::uint64_t(height) > 0xffffffffu) too_large();
     std::string out;
     put_u32(out, IDENTIFIER);
-    put_u32(out, bits == 16 ? 2 : bits == 8 ? 1 | HAS_TABLE : 0 | HAS_TABLE);
-    std::vector<std::uint8_t> index(bits < 16 ? 65536 : 0, 0);
-    if (bits < 16) {
+    const int mode = int(std::find(std::begin(BITS), std::end(BITS), bits) - std::begin(BITS));
+    put_u32(out, std::uint32_t(mode) | (bits <= 8 ? HAS_TABLE : 0));
+    std::vector<std::uint8_t> index(bits <= 8 ? 65536 : 0, 0);
+    if (bits <= 8) {
         put_u32(out, static_cast<std::uint32_t>(HEADER + 2 * table.size()));
         put_u32(out, 0);
         put_u16(out, static_cast<unsigned>(table.size()));
@@ -201,13 +229,20 @@ std::string encode_tim(const std::vector<std::uint8_t>& rgba, int width, int hei
     put_u16(out, static_cast<unsigned>(words));
     put_u16(out, static_cast<unsigned>(height));
     for (int y = 0; y < height; ++y) {
-        const std::uint16_t* row = &colours[std::size_t(y) * std::size_t(width)];
+        const std::size_t first = std::size_t(y) * std::size_t(width);
+        if (bits == 24) {
+            for (std::size_t x = first; x < first + std::size_t(width); ++x) out.append(reinterpret_cast<const char*>(&rgba[4 * x]), 3);
+            if (width % 2) out.push_back('\0');
+            continue;
+        }
+        const std::uint16_t* row = &c.pixels[first];
+        const int perWord = 16 / bits;
         for (long long w = 0; w < words; ++w) {
             unsigned word = 0;
             for (int k = 0; k < perWord; ++k) {
                 const long long x = w * perWord + k;
-                const std::uint16_t c = x < width ? row[x] : 0;
-                word |= (bits == 16 ? c : index[c]) << (k * bits);
+                const std::uint16_t colour = x < width ? row[x] : 0;
+                word |= (bits == 16 ? colour : index[colour]) << (k * bits);
             }
             put_u16(out, word);
         }

@@ -31,9 +31,15 @@ TimImage read_tim(const std::string& name, int table = 0);
 // A 16-bit colour of these files: 5 bits each of red, green and blue, and
 // a mark bit; 0x0000 is transparent.
 std::uint16_t tim_colour(const std::uint8_t* rgba);
-// The bytes of a TIM file of the RGBA pixels: 4-bit indexed when they have
-// at most 16 distinct colours once converted to 16 bits, 8-bit at most 256,
-// 16-bit direct otherwise. Rows are padded on the right with transparent
-// pixels to whole 16-bit words. An image too large for the format ends the
-// run with a report naming `name`.
-std::string encode_tim(const std::vector<std::uint8_t>& rgba, int width, int height, const std::string& name);
+// The smallest pixel mode that holds the RGBA pixels' colours exactly once
+// converted to 16 bits: 4 for at most 16 colours, 8 for at most 256, else
+// 16; the transparent colour of the rows' padding counts among them.
+int smallest_tim_bits(const std::vector<std::uint8_t>& rgba, int width, int height);
+// The bytes of a TIM file of the RGBA pixels in pixel mode `bits` (4, 8,
+// 16 or 24; 0: the smallest that holds them). Indexed images have one table
+// of the pixels' distinct 16-bit colours; rows are padded on the right to
+// whole 16-bit words, with transparent pixels where indexed. An image too
+// large for the format, of more colours than an indexed mode holds, or with
+// transparent pixels at 24 bits, ends the run with a report naming `name`.
+std::string encode_tim(const std::vector<std::uint8_t>& rgba, int width, int height, const std::string& name,
+                       int bits = 0);

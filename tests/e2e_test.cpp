@@ -6,7 +6,8 @@
 //   in/     laid into the scratch directory; symbolic links (e.g. to
 //           /dev/full) are laid and compared as links, never followed
 //   setup   optional: run as "sh setup" in the scratch directory once in/ is
-//           laid, to make inputs too large to keep; it may leave in expected/
+//           laid, to make inputs too large to keep, with the tool's path in
+//           ZORVEL_BIN (for a result it must match); it may leave in expected/
 //           files the run must write that are too large for out/
 //   out/    every file the run must create, compared byte for byte
 //   stdout  the exact standard output
@@ -148,6 +149,7 @@ TEST_P(EndToEnd, Run) {
     std::map<std::string, fs::path> expected;  // relative path: file of the expected bytes
     for (const auto& [rel, hash] : snapshot(dir / "out")) expected[rel] = dir / "out" / rel;
     if (fs::exists(dir / "setup")) {
+        setenv("ZORVEL_BIN", ZORVEL_BIN, 1);
         Result s = run({"sh", (dir / "setup").string()}, scratch, false);
         ASSERT_TRUE(s.status == 0 && s.err.empty()) << "sh setup: status " << s.status << ", signal " << s.signal
                                                     << ", standard error:\n" << s.err;

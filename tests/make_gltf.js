@@ -106,6 +106,18 @@ const scenes = {
       indices: new Uint16Array([0, 1, 2, 0, 2, 3]), material: doc.createMaterial().setBaseColorTexture(texture),
       uv: new Float32Array([0, 1, 1, 1, 1, 0, 0, 0])}))));
   },
+  // A PNG picture of 96 x 64 pixels and many colours, also written to
+  // picture.png, across a square at coordinates inside it.
+  picture() {
+    const rgba = [];
+    for (let y = 0; y < 64; y++) for (let x = 0; x < 96; x++) rgba.push(x * 255 / 95 | 0, y * 4, x * y % 256, 255);
+    const image = png(96, rgba);
+    fs.writeFileSync('picture.png', image);
+    const texture = doc.createTexture().setImage(image).setMimeType('image/png');
+    scene.addChild(doc.createNode('picture').setMesh(mesh(primitive({position: SQUARE, normal: UP,
+      indices: new Uint16Array([0, 1, 2, 0, 2, 3]), material: doc.createMaterial().setBaseColorTexture(texture),
+      uv: new Float32Array([0.25, 0.5, 0.75, 0.5, 0.75, 1, 0, 0.125])}))));
+  },
   // Nothing but points.
   points() {
     scene.addChild(doc.createNode('points').setMesh(mesh(primitive({mode: Primitive.Mode.POINTS, position: [0, 0, 0]}))));
