@@ -115,6 +115,13 @@ char* format_shortest(char* out, float value);       // the fewest digits that s
 // past the end of a shorter one may be written as well.
 constexpr std::size_t FORMAT_MAX = 64;
 
+// ---- Vector instructions -------------------------------------------------
+// The hot loops of the PLY files come built for several instruction sets
+// (vector.cpp); each gives the same bytes.
+std::vector<std::string_view> vector_paths();  // the sets this processor has, "baseline" first
+bool use_vector_path(std::string_view name);   // uses that set from now on; false where absent
+std::string_view vector_path();                // the set in use
+
 // ---- Text output ------------------------------------------------------------
 // An output file written through one large buffer. Every failure to create,
 // write or close it ends the run with its report, which names `name`; the
