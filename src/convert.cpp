@@ -247,8 +247,16 @@ char* format_small(char* out, unsigned n) {
 
 }  // namespace
 
+// Numbers below 10^8, most of the merged files' numbers, are written as one
+// or two groups of four digits, each stored at once.
 char* format_int(char* out, long long value) {
-    return std::to_chars(out, out + 24, value).ptr;
+    if (value < 0 || value >= 100000000) return std::to_chars(out, out + 24, value).ptr;
+    auto n = static_cast<unsigned>(value);
+    if (n < 10000) return format_small(out, n);
+    out = format_small(out, n / 10000);
+    const std::uint32_t low = pair_bytes(n % 10000 / 100) | pair_bytes(n % 100) << 16;
+    std::memcpy(out, &low, 4);
+    return out + 4;
 }
 
 char* format_hex(char* out, unsigned value) {

@@ -40,9 +40,11 @@ inline double plain_double(const PlainDecimal& number) {
 // fraction bits near 2^28), both round to the same float. The values are
 // 0 or between 10^-22 and 2^53: never beyond the float range, never subnormal.
 [[gnu::always_inline]] inline float plain_float(const PlainDecimal& number) {
-    double value = static_cast<double>(number.digits) * inverse_powers[number.decimals];
+    // Signed, the conversion needs no care for values of 2^63 and more.
+    const auto digits = static_cast<double>(static_cast<std::int64_t>(number.digits));
+    double value = digits * inverse_powers[number.decimals];
     auto low = static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(value)) & 0x1FFFFFFFu;
-    if (low - 0x0FFFFFF0u < 0x20u) value = static_cast<double>(number.digits) / exact_powers[number.decimals];
+    if (low - 0x0FFFFFF0u < 0x20u) value = digits / exact_powers[number.decimals];
     return static_cast<float>(with_sign(value, number.negative));
 }
 
@@ -54,6 +56,6 @@ inline bool fixed_units(float value, std::uint64_t& units) {
     double magnitude = std::fabs(static_cast<double>(value) * 1e6);
     if (!(magnitude < 0x1p52)) return false;
     // Adding 2^52 drops the fraction, rounding half to even.
-    units = static_cast<std::uint64_t>((magnitude + 0x1p52) - 0x1p52);
+    units = static_cast<std::uint64_t>(static_cast<std::int64_t>((magnitude + 0x1p52) - 0x1p52));
     return true;
 }
