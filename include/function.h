@@ -156,6 +156,14 @@ void writeRSD();
 void flag_off();
 void readPLY();
 void readPLY2(RsdData& rsd);
+// A vertex or normal line at `pos` in its usual form, three plain decimals
+// between blanks with the line end right after them, or a polygon line of a
+// one-digit flag and eight numbers of at most nine digits: read as readPLY
+// reads it (by the vector code in use where it takes the line), with `pos`
+// moved past the line end. False for any other line, which the field
+// scanners read; `v` or `poly` may then have changed.
+bool read_vector_line(const char* data, std::size_t size, std::size_t& pos, VectorData& v);
+bool read_polygon_line(const char* data, std::size_t size, std::size_t& pos, PolygonData& poly);
 void writePLY();
 char* writePLY2(char* out, const PolygonData& polygon);  // one line; returns its end
 // The longest lines written, line end included: numbers with a separator

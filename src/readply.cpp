@@ -274,6 +274,14 @@ bool read_in_parts(InFile& file, RsdData& rsd, unsigned threads) {
 
 }  // namespace
 
+bool read_vector_line(const char* data, std::size_t size, std::size_t& pos, VectorData& v) {
+    return vector_run(data, size, pos, &v, 1) == 1 || quick_vector(data, size, pos, v);
+}
+
+bool read_polygon_line(const char* data, std::size_t size, std::size_t& pos, PolygonData& poly) {
+    return polygon_run(data, size, pos, &poly, 1) == 1 || quick_polygon(data, size, pos, poly);
+}
+
 void readPLY2(RsdData& rsd) {
     PlyData& ply = rsd.ply;
     ply = PlyData();
