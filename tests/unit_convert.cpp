@@ -335,7 +335,11 @@ TEST(Convert, FixedMatchesPrintfOnTenMillionFloats) {
         c.value = g() & 1 ? -v : v;
         c.length = static_cast<std::size_t>(std::snprintf(c.want, sizeof c.want, "%f", static_cast<double>(c.value)));
     };
-    sweep_every_path<FixedCase>(10000000, make, [](const FixedCase& c) {
+    const std::string_view first = vector_paths().front();
+    sweep_every_path<FixedCase>(10000000, make, [first](const FixedCase& c) {
+        // Values of 10^13 and more are snprintf's to write on every path,
+        // and as costly to write as the reference: the first path does.
+        if (c.length > 20 && vector_path() != first) return;
         char got[FORMAT_MAX];
         const std::string_view text(got, format_fixed(got, c.value)), want(c.want, c.length);
         if (text != want) FAIL() << text << " for " << want;
