@@ -66,7 +66,7 @@ merge_wall=$(tr ' ' '\n' <<<"${wall[merge]}" | grep . | median)
 echo "machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)"
 echo "large set merged by zorvel: 10 million vertices, 1.25 million polygons; merged PLY and MAT files $merged_mib MiB"
 echo "$runs runs each, medians; limit: the most the issue allows, as a multiple of the merge time"
-declare -A limit=([info]=1.5 [export]=2 [render]=2 [import]=3 [import-meshopt]=3)
+declare -A limit=([info]=1 [export]=2 [render]=1.5 [import]=3 [import-meshopt]=3)
 glb_mib=$(wc -c <"$out/merged.glb" | awk '{printf "%.1f", $1 / 1048576}')
 for step in "${steps[@]}"; do
   w=$(tr ' ' '\n' <<<"${wall[$step]}" | grep . | median)

@@ -115,6 +115,13 @@ char* format_shortest(char* out, float value);       // the fewest digits that s
 // past the end of a shorter one may be written as well.
 constexpr std::size_t FORMAT_MAX = 64;
 
+// ---- Vector instructions -------------------------------------------------
+// The hot loops of the PLY files come built for several instruction sets
+// (vector.cpp); each gives the same bytes.
+std::vector<std::string_view> vector_paths();  // the sets this processor has, "baseline" first
+bool use_vector_path(std::string_view name);   // uses that set from now on; false where absent
+std::string_view vector_path();                // the set in use
+
 // ---- Text output ------------------------------------------------------------
 // An output file written through one large buffer. Every failure to create,
 // write or close it ends the run with its report, which names `name`; the
@@ -149,6 +156,14 @@ void writeRSD();
 void flag_off();
 void readPLY();
 void readPLY2(RsdData& rsd);
+// A vertex or normal line at `pos` in its usual form, three plain decimals
+// between blanks with the line end right after them, or a polygon line of a
+// one-digit flag and eight numbers of at most nine digits: read as readPLY
+// reads it (by the vector code in use where it takes the line), with `pos`
+// moved past the line end. False for any other line, which the field
+// scanners read; `v` or `poly` may then have changed.
+bool read_vector_line(const char* data, std::size_t size, std::size_t& pos, VectorData& v);
+bool read_polygon_line(const char* data, std::size_t size, std::size_t& pos, PolygonData& poly);
 void writePLY();
 char* writePLY2(char* out, const PolygonData& polygon);  // one line; returns its end
 // The longest lines written, line end included: numbers with a separator

@@ -2,6 +2,8 @@
 // library's scanf ("%d", "%x", "%s"), strtod and printf ("%d", "%x", "%f")
 // give, except that integers too large for 32 bits are clamped, never wrapped.
 #include "function.h"
+#include "decimal.h"
+#include "vector.h"
 
 #include <bit>
 #include <cfloat>
@@ -109,9 +111,6 @@ const char* scan_word(const char* p, const char* end, std::string_view& word) {
 
 namespace {
 
-constexpr double exact_powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr std::uint64_t int_powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
 
 // The number of decimal digits at the start of eight bytes read at once
@@ -137,16 +136,6 @@ std::uint64_t load8(const char* p) {
     std::memcpy(&bytes, p, 8);
     return bytes;
 }
-
-// A decimal without exponent, "[-]digits[.digits]", whose digits read as one
-// integer stay below 2^53, with at most 22 decimals: the integer and the power
-// of ten are exact doubles, so the quotient of the two, correctly rounded, is
-// what strtod gives.
-struct PlainDecimal {
-    std::uint64_t digits;
-    int decimals;
-    bool negative;
-};
 
 // A plain decimal read a digit at a time, p after its sign.
 [[gnu::noinline]] const char* plain_decimal_bytewise(const char* p, const char* end, PlainDecimal& number) {
@@ -199,32 +188,6 @@ struct PlainDecimal {
         }
     }
     return plain_decimal_bytewise(p, end, number);
-}
-
-double with_sign(double value, bool negative) {
-    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) ^ (std::uint64_t{negative} << 63));
-}
-
-inline double plain_double(const PlainDecimal& number) {
-    return with_sign(static_cast<double>(number.digits) / exact_powers[number.decimals], number.negative);
-}
-
-// The nearest doubles to 10^-n.
-constexpr double inverse_powers[] = {1e-0,  1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
-                                     1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15,
-                                     1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
-
-// The float nearest to the correctly rounded double, without its division
-// where that cannot matter: the product with the rounded inverse is within
-// three units in the last place of the quotient, so unless it lies that
-// close to a point halfway between two floats (the low 29 of its 52
-// fraction bits near 2^28), both round to the same float. The values are
-// 0 or between 10^-22 and 2^53: never beyond the float range, never subnormal.
-[[gnu::always_inline]] inline float plain_float(const PlainDecimal& number) {
-    double value = static_cast<double>(number.digits) * inverse_powers[number.decimals];
-    auto low = static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(value)) & 0x1FFFFFFFu;
-    if (low - 0x0FFFFFF0u < 0x20u) value = static_cast<double>(number.digits) / exact_powers[number.decimals];
-    return static_cast<float>(with_sign(value, number.negative));
 }
 
 }  // namespace
@@ -284,8 +247,16 @@ char* format_small(char* out, unsigned n) {
 
 }  // namespace
 
+// Numbers below 10^8, most of the merged files' numbers, are written as one
+// or two groups of four digits, each stored at once.
 char* format_int(char* out, long long value) {
-    return std::to_chars(out, out + 24, value).ptr;
+    if (value < 0 || value >= 100000000) return std::to_chars(out, out + 24, value).ptr;
+    auto n = static_cast<unsigned>(value);
+    if (n < 10000) return format_small(out, n);
+    out = format_small(out, n / 10000);
+    const std::uint32_t low = pair_bytes(n % 10000 / 100) | pair_bytes(n % 100) << 16;
+    std::memcpy(out, &low, 4);
+    return out + 4;
 }
 
 char* format_hex(char* out, unsigned value) {
@@ -296,20 +267,12 @@ char* format_hex(char* out, unsigned value) {
     return std::to_chars(out, out + 16, value, 16).ptr;
 }
 
-// "%f" of a float widened to double. The value times 10^6 is exact in a
-// double (24 + 14 significant bits), so rounding it to an integer, half to
-// even, gives the six decimals exactly. The integer part, mostly below 10^4,
+// "%f" of a float widened to double: the integer part, mostly below 10^4,
 // and the point with the decimals are each stored at once, without branches
 // on the value: bytes past the end may be written (FORMAT_MAX allows for it).
-char* format_fixed(char* out, float value) {
-    double scaled = static_cast<double>(value) * 1e6;
-    double magnitude = std::fabs(scaled);
-    if (!(magnitude < 0x1p52)) {
-        int n = std::snprintf(out, FORMAT_MAX, "%f", static_cast<double>(value));
-        return out + n;
-    }
-    // Adding 2^52 drops the fraction, rounding half to even.
-    auto units = static_cast<std::uint64_t>((magnitude + 0x1p52) - 0x1p52);
+char* format_fixed_scalar(char* out, float value) {
+    std::uint64_t units;
+    if (!fixed_units(value, units)) return out + std::snprintf(out, FORMAT_MAX, "%f", static_cast<double>(value));
     *out = '-';
     out += std::signbit(value);
     std::uint64_t whole = units / 1000000;
@@ -320,6 +283,10 @@ char* format_fixed(char* out, float value) {
                          std::uint64_t{pair_bytes(low / 100)} << 24 | std::uint64_t{pair_bytes(low % 100)} << 40;
     std::memcpy(out, &text, 8);
     return out + 7;
+}
+
+char* format_fixed(char* out, float value) {
+    return vector_kernels().fixed(out, value);
 }
 
 // The shortest decimal that reads back as the same float through

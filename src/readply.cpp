@@ -1,5 +1,6 @@
 // Reading the PLY files: the vertices, normals and polygons of every model.
 #include "function.h"
+#include "vector.h"
 
 #include <algorithm>
 #include <cstring>
@@ -116,15 +117,37 @@ bool quick_polygon(const char* data, std::size_t size, std::size_t& pos, Polygon
     return true;
 }
 
+// Records taken from the vector kernels at a time when reading in turn.
+constexpr std::size_t RUN_RECORDS = 512;
+
+// Lines in a row by the vector kernels in use, into `out` (up to `count`);
+// how many. Any line they leave is the plain reader's.
+std::size_t vector_run(const char* data, std::size_t size, std::size_t& pos, VectorData* out,
+                       std::size_t count) {
+    auto run = vector_kernels().vector_lines_read;
+    return run ? run(data, size, pos, out, count) : 0;
+}
+
+std::size_t polygon_run(const char* data, std::size_t size, std::size_t& pos, PolygonData* out,
+                        std::size_t count) {
+    auto run = vector_kernels().polygon_lines_read;
+    return run ? run(data, size, pos, out, count) : 0;
+}
+
 void read_vectors(InFile& file, std::vector<VectorData>& table, int count) {
     const char* data = file.data.get();
-    for (int j = 0; j < count; ++j) {
-        VectorData v;
-        if (file.hasNul || file.pos >= file.size || !quick_vector(data, file.size, file.pos, v)) {
-            need_line(file);
-            v = read_vector(Buffer, data + file.size);
+    VectorData batch[RUN_RECORDS];
+    for (std::size_t j = 0, total = static_cast<std::size_t>(count); j < total;) {
+        std::size_t n = file.hasNul ? 0 : vector_run(data, file.size, file.pos, batch, std::min(RUN_RECORDS, total - j));
+        if (n == 0) {
+            if (file.hasNul || file.pos >= file.size || !quick_vector(data, file.size, file.pos, batch[0])) {
+                need_line(file);
+                batch[0] = read_vector(Buffer, data + file.size);
+            }
+            n = 1;
         }
-        table.push_back(v);
+        table.insert(table.end(), batch, batch + n);
+        j += n;
     }
 }
 
@@ -138,15 +161,23 @@ void read_in_turn(InFile& file, RsdData& rsd) {
     }
     make_table(ply.polygon, ply.npolygon, POLYGON_RECORD, "malloc error!(POLYGON Data Base)", file);
     const char* data = file.data.get();
-    for (int j = 0; j < ply.npolygon; ++j) {
-        PolygonData poly;
-        if (!file.hasNul && file.pos < file.size && quick_polygon(data, file.size, file.pos, poly)) {
-            check_polygon(poly, rsd, j);
-        } else {
-            need_line(file);
-            poly = read_polygon(Buffer, rsd, j);
+    PolygonData batch[RUN_RECORDS];
+    for (std::size_t j = 0, total = static_cast<std::size_t>(ply.npolygon); j < total;) {
+        std::size_t n = file.hasNul ? 0 : polygon_run(data, file.size, file.pos, batch, std::min(RUN_RECORDS, total - j));
+        if (n == 0) {
+            if (!file.hasNul && file.pos < file.size && quick_polygon(data, file.size, file.pos, batch[0])) {
+                n = 1;
+            } else {
+                need_line(file);
+                batch[0] = read_polygon(Buffer, rsd, static_cast<int>(j));
+                ply.polygon.push_back(batch[0]);
+                ++j;
+                continue;
+            }
         }
-        ply.polygon.push_back(poly);
+        for (std::size_t m = 0; m < n; ++m) check_polygon(batch[m], rsd, static_cast<int>(j + m));
+        ply.polygon.insert(ply.polygon.end(), batch, batch + n);
+        j += n;
     }
 }
 
@@ -204,25 +235,33 @@ bool read_in_parts(InFile& file, RsdData& rsd, unsigned threads) {
         bool ended;
         long long i = firstLine[k];
         try {
-            for (; i < needed && pos < starts[k + 1]; ++i) {
+            while (i < needed && pos < starts[k + 1]) {
                 VectorData* v = i < ply.nvertex ? &ply.vertex[static_cast<std::size_t>(i)]
                                 : i < vectors   ? &ply.normal[static_cast<std::size_t>(i - ply.nvertex)]
                                                 : nullptr;
                 auto j = static_cast<int>(i - vectors);
                 PolygonData* poly = v ? nullptr : &ply.polygon[static_cast<std::size_t>(j)];
-                if (!file.hasNul) {
-                    if (v && quick_vector(data, starts[k + 1], pos, *v)) continue;
-                    if (poly && quick_polygon(data, starts[k + 1], pos, *poly)) {
-                        check_polygon(*poly, rsd, j);
-                        continue;
+                std::size_t n = 0;
+                if (!file.hasNul && v) {
+                    // A run of vectors stops at the end of its table.
+                    const long long room = (i < ply.nvertex ? ply.nvertex : vectors) - i;
+                    n = vector_run(data, starts[k + 1], pos, v, static_cast<std::size_t>(room));
+                    if (n == 0 && quick_vector(data, starts[k + 1], pos, *v)) n = 1;
+                } else if (!file.hasNul) {
+                    n = polygon_run(data, starts[k + 1], pos, poly, static_cast<std::size_t>(needed - i));
+                    if (n == 0 && quick_polygon(data, starts[k + 1], pos, *poly)) n = 1;
+                    for (std::size_t m = 0; m < n; ++m) check_polygon(poly[m], rsd, j + static_cast<int>(m));
+                }
+                if (n == 0) {
+                    if (!next_line(data, starts[k + 1], pos, file.hasNul, line, ended)) break;
+                    if (v) {
+                        *v = read_vector(line, limit);
+                    } else {
+                        *poly = read_polygon(line, rsd, j);
                     }
+                    n = 1;
                 }
-                if (!next_line(data, starts[k + 1], pos, file.hasNul, line, ended)) break;
-                if (v) {
-                    *v = read_vector(line, limit);
-                } else {
-                    *poly = read_polygon(line, rsd, j);
-                }
+                i += static_cast<long long>(n);
             }
         } catch (...) {
             failures[k] = std::current_exception();
@@ -234,6 +273,14 @@ bool read_in_parts(InFile& file, RsdData& rsd, unsigned threads) {
 }
 
 }  // namespace
+
+bool read_vector_line(const char* data, std::size_t size, std::size_t& pos, VectorData& v) {
+    return vector_run(data, size, pos, &v, 1) == 1 || quick_vector(data, size, pos, v);
+}
+
+bool read_polygon_line(const char* data, std::size_t size, std::size_t& pos, PolygonData& poly) {
+    return polygon_run(data, size, pos, &poly, 1) == 1 || quick_polygon(data, size, pos, poly);
+}
 
 void readPLY2(RsdData& rsd) {
     PlyData& ply = rsd.ply;

@@ -1,5 +1,6 @@
 // Writing the merged PLY file: the tables of all models, one after another.
 #include "function.h"
+#include "vector.h"
 
 namespace {
 
@@ -24,8 +25,10 @@ char* format_polygons(std::span<const PolygonData> polygons, char* p) {
 void put_vectors(OutFile& out, const std::vector<VectorData> PlyData::*table) {
     auto pieces = cut_tables<VectorData>(
         [table](const RsdData& rsd) -> const std::vector<VectorData>& { return rsd.ply.*table; });
+    auto format = vector_kernels().vector_lines;
+    if (!format) format = format_vectors;
     write_in_order(out, pieces.size(), PIECE_RECORDS * VECTOR_LINE_MAX,
-                   [&](std::size_t k, char* text) { return format_vectors(pieces[k], text); });
+                   [&](std::size_t k, char* text) { return format(pieces[k], text); });
 }
 
 }  // namespace

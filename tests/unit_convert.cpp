@@ -148,20 +148,146 @@ TEST(Convert, RealsReadBitForBitAsStrtodReadsThem) {
     }
 }
 
-// Ten million coordinates as the model files hold them ("-123.4567" and the
-// like, then the rest of the line).
+// Runs a sweep of `count` cases on every instruction set this processor has,
+// so that vector code that differs from the plain code by one byte fails: a
+// batch of cases with their costly references (make(g, case)) is made on two
+// threads, then checked (check(case)) on each set in turn, on two threads.
+template <class Case, class Make, class Check>
+void sweep_every_path(std::size_t count, Make make, Check check) {
+    constexpr std::size_t BATCH = 1 << 15;
+    std::vector<Case> cases(BATCH);
+    std::mt19937_64 generators[2] = {std::mt19937_64(7), std::mt19937_64(8)};
+    auto halves = [&](auto work) {
+        auto half = [&](std::size_t t) {
+            // Asking for failures takes a lock: once in a while is enough.
+            for (std::size_t i = t; i < BATCH && (i % 1024 > 1 || !testing::Test::HasFailure()); i += 2)
+                work(t, cases[i]);
+        };
+        std::thread other(half, 1);
+        half(0);
+        other.join();
+    };
+    const std::vector<std::string_view> paths = vector_paths();
+    for (std::size_t done = 0; done < count && !testing::Test::HasFailure(); done += BATCH) {
+        halves([&](std::size_t t, Case& c) { make(generators[t], c); });
+        for (std::string_view path : paths) {
+            SCOPED_TRACE(std::string(path));
+            ASSERT_TRUE(use_vector_path(path));
+            halves([&](std::size_t, Case& c) { check(c); });
+        }
+    }
+    use_vector_path(paths.back());
+}
+
+// Vertex lines of three coordinates as the model files hold them
+// ("-123.4567" and the like): each coordinate read as strtod reads it, and
+// the line as readPLY reads it on every instruction set. Ten million
+// coordinates, some lines with a "\r\n" end, some padded with blanks.
+struct VectorLineCase {
+    char text[128];
+    std::size_t length;
+    float want[3];
+};
+
 TEST(Convert, TenMillionCoordinatesReadAsStrtodReadsThem) {
-    on_two_threads(5000000, [](std::mt19937_64& g) {
+    auto make = [](std::mt19937_64& g, VectorLineCase& c) {
+        char* p = c.text;
+        const char* starts[3];
         std::uint64_t r = g();
-        int whole = static_cast<int>(r % 8), decimals = static_cast<int>(r / 8 % 9);
-        char text[48], *p = text;
-        if (r & (1u << 10)) *p++ = '-';
-        for (int k = 0; k < whole; ++k) *p++ = static_cast<char>('0' + g() % 10);
-        if (decimals) *p++ = '.';
-        for (int k = 1; k < decimals; ++k) *p++ = static_cast<char>('0' + g() % 10);
-        p = std::strcpy(p, (r & (1u << 11)) ? " 12.5 -0.25\n" : "") + std::strlen(p);
-        check_real(text, p);
+        if (r & 1) *p++ = ' ';
+        for (const char*& start : starts) {
+            r = g();
+            const int whole = static_cast<int>(r % 8), decimals = static_cast<int>(r / 8 % 9);
+            start = p;
+            if (r & (1u << 10)) *p++ = '-';
+            for (int k = 0; k < whole; ++k) *p++ = static_cast<char>('0' + g() % 10);
+            if (decimals) *p++ = '.';
+            for (int k = 1; k < decimals; ++k) *p++ = static_cast<char>('0' + g() % 10);
+            if (whole == 0 && decimals < 2) *p++ = '0';  // a number, not "-" or "."
+            *p++ = r & (1u << 11) ? '\t' : ' ';
+        }
+        p[-1] = '\r';
+        p += (r >> 12) & 1;
+        p[-1] = '\n';
+        c.length = static_cast<std::size_t>(p - c.text);
+        std::memset(p, ' ', static_cast<std::size_t>(std::end(c.text) - p));
+        std::end(c.text)[-1] = '\0';
+        // Up to the line end: the numbers are read eight bytes at a time.
+        for (int k = 0; k < 3; ++k) {
+            check_real(starts[k], c.text + c.length);
+            c.want[k] = scan_float(starts[k], c.text + c.length);  // strtod's, as just checked
+        }
+    };
+    sweep_every_path<VectorLineCase>(10000000 / 3, make, [](const VectorLineCase& c) {
+        VectorData v{};
+        std::size_t pos = 0;
+        const bool read = read_vector_line(c.text, sizeof c.text, pos, v);
+        if (!read || pos != c.length || std::memcmp(&v, c.want, sizeof v) != 0)
+            FAIL() << testing::PrintToString(std::string(c.text, c.length)) << (read ? " read as " : " not read")
+                   << v.x << ' ' << v.y << ' ' << v.z << ", " << pos << " bytes";
     });
+}
+
+// Lines of digits, points, signs, blanks and a few other characters, read
+// by the line readers on every instruction set: a line they take must give
+// what the field scanners give for its fields, and end where it ends.
+TEST(Convert, LineReadersTakeOnlyWhatTheFieldScannersReadAlike) {
+    static const std::string odd = ".-\r#ex+/:";
+    std::mt19937_64 g(11);
+    for (int i = 0; i < 40000 && !HasFailure(); ++i) {
+        char text[160];
+        const bool polygon = g() & 1;
+        // Fields of the line's usual form around its usual count, now and
+        // then with a character out of place.
+        std::size_t length = 0;
+        const std::size_t count = (polygon ? 9 : 3) + (pick(g, 3) == 0 ? pick(g, 3) - 1 : 0);
+        for (std::size_t f = 0; f < count; ++f) {
+            for (std::size_t b = f == 0 ? pick(g, 2) : 1 + pick(g, 2); b > 0; --b) text[length++] = " \t"[pick(g, 2)];
+            if (!polygon && pick(g, 3) == 0) text[length++] = '-';
+            for (std::size_t d = polygon && f == 0 && pick(g, 8) ? 1 : pick(g, polygon ? 11 : 8); d > 0; --d) text[length++] = static_cast<char>('0' + pick(g, 10));
+            if (!polygon && pick(g, 4) != 0) text[length++] = '.';
+            for (std::size_t d = polygon ? 0 : pick(g, 9); d > 0; --d) text[length++] = static_cast<char>('0' + pick(g, 10));
+            if (length > 0 && pick(g, 30) == 0) text[pick(g, length)] = odd[pick(g, odd.size())];
+        }
+        if (pick(g, 8) == 0) text[length++] = ' ';
+        if (pick(g, 8) == 0) text[length++] = '\r';
+        text[length] = '\n';
+        std::memset(text + length + 1, 'x', sizeof text - length - 1);
+        const char* end = static_cast<const char*>(std::memchr(text, '\n', sizeof text));
+        std::string_view line(text, static_cast<std::size_t>(end - text));
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::vector<std::string> fields;
+        for (std::size_t at = 0; (at = line.find_first_not_of(" \t", at)) != std::string_view::npos;) {
+            const std::size_t stop = std::min(line.find_first_of(" \t", at), line.size());
+            fields.emplace_back(line.substr(at, stop - at));
+            at = stop;
+        }
+        for (std::string_view path : vector_paths()) {
+            ASSERT_TRUE(use_vector_path(path));
+            std::size_t pos = 0;
+            VectorData v;
+            PolygonData poly;
+            if (polygon ? !read_polygon_line(text, sizeof text, pos, poly) : !read_vector_line(text, sizeof text, pos, v))
+                continue;
+            SCOPED_TRACE(std::string(path) + ": " + testing::PrintToString(std::string(line)));
+            ASSERT_EQ(pos, static_cast<std::size_t>(end + 1 - text));
+            ASSERT_GE(fields.size(), polygon ? 9u : 3u);
+            if (!polygon) {
+                const float* got = &v.x;
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_EQ(bits(got[k]), bits(scan_float(fields[k].data(), fields[k].data() + fields[k].size())));
+                continue;
+            }
+            int want = 0;
+            ASSERT_TRUE(scan_hex(fields[0].data(), fields[0].data() + fields[0].size(), want));
+            EXPECT_EQ(poly.flag, want);
+            for (int k = 0; k < 8; ++k) {
+                ASSERT_TRUE(scan_int(fields[k + 1].data(), fields[k + 1].data() + fields[k + 1].size(), want));
+                EXPECT_EQ(k < 4 ? poly.vtx[k] : poly.nrm[k - 4], want);
+            }
+        }
+    }
+    use_vector_path(vector_paths().back());
 }
 
 // "%f" of the float as a double, as printf writes it.
@@ -172,7 +298,7 @@ void check_fixed(float v) {
 }
 
 // Edge cases with either sign, then random bit patterns and random values in
-// several ranges.
+// several ranges, on every instruction set.
 TEST(Convert, FixedMatchesPrintfOnTenMillionFloats) {
     std::vector<float> edges = {0.0f, FLT_TRUE_MIN, FLT_MIN, FLT_MAX, HUGE_VALF, NAN, 0.1f, 100.3f, 0.0000005f,
                                 0.0000015f, 1.0000005f, 0.9999995f, 9.9999995f, 999999.94f, 9007199254740992.0f};
@@ -181,11 +307,20 @@ TEST(Convert, FixedMatchesPrintfOnTenMillionFloats) {
         edges.push_back(static_cast<float>(m + (1 << 23)) / 128);
     }
     for (int e = -45; e <= 38; ++e) edges.push_back(std::pow(10.0f, static_cast<float>(e)));
-    for (float v : edges) {
-        check_fixed(v);
-        check_fixed(-v);
+    for (std::string_view path : vector_paths()) {
+        SCOPED_TRACE(std::string(path));
+        ASSERT_TRUE(use_vector_path(path));
+        for (float v : edges) {
+            check_fixed(v);
+            check_fixed(-v);
+        }
     }
-    on_two_threads(5000000, [](std::mt19937_64& g) {
+    struct FixedCase {
+        float value;
+        char want[64];
+        std::size_t length;
+    };
+    auto make = [](std::mt19937_64& g, FixedCase& c) {
         std::uniform_real_distribution<double> unit(0.0, 1.0);
         float v = 0;
         switch (g() % 6) {
@@ -197,7 +332,17 @@ TEST(Convert, FixedMatchesPrintfOnTenMillionFloats) {
             case 5:  // near the rounding boundary of the sixth decimal
                 v = static_cast<float>((static_cast<double>(pick(g, 100000000)) * 10 + 5) / 1e7);
         }
-        check_fixed(g() & 1 ? -v : v);
+        c.value = g() & 1 ? -v : v;
+        c.length = static_cast<std::size_t>(std::snprintf(c.want, sizeof c.want, "%f", static_cast<double>(c.value)));
+    };
+    const std::string_view first = vector_paths().front();
+    sweep_every_path<FixedCase>(10000000, make, [first](const FixedCase& c) {
+        // Values of 10^13 and more are snprintf's to write on every path,
+        // and as costly to write as the reference: the first path does.
+        if (c.length > 20 && vector_path() != first) return;
+        char got[FORMAT_MAX];
+        const std::string_view text(got, format_fixed(got, c.value)), want(c.want, c.length);
+        if (text != want) FAIL() << text << " for " << want;
     });
 }
 
