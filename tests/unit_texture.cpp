@@ -143,6 +143,7 @@ TEST(TextureToTim, FitScalesDownInLinearLightKeepingTheAspect) {
         EXPECT_TRUE(edge.rgba[i + 3] == 0 || edge.rgba[i] >= 250) << "alpha " << int(edge.rgba[i + 3]);
     EXPECT_EQ(fitted_size(1000, 10, 64), std::make_pair(64, 1));
     EXPECT_EQ(fitted_size(30, 90, 60), std::make_pair(20, 60));
+    EXPECT_EQ(fitted_size(37, 23, 16), std::make_pair(16, 10));  // 9.95 rounded
 }
 
 }  // namespace
