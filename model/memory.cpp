@@ -39,3 +39,10 @@ void* allocate(std::size_t size) {
 [[gnu::noinline]] void operator delete[](void* block) noexcept { std::free(block); }
 [[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 [[gnu::noinline]] void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+// The forms that return null rather than throw (std::stable_sort's buffer
+// asks through them) must come from the same place as the others, or their
+// blocks would reach this operator delete from another allocator.
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+[[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+[[gnu::noinline]] void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
