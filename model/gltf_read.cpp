@@ -871,7 +871,14 @@ void GltfFile::draw(double scale, int sceneAsked, const std::function<void(const
                 unindexed.resize(n);
                 for (std::size_t i = 0; i < n; ++i) unindexed[i] = static_cast<std::uint32_t>(i);
             }
-            drawn.triangles = triangles_of(p.mode, *order);
+            // Indices read for this primitive alone are its triangles as
+            // they stand: taken, not copied, to hold them once.
+            if (p.mode == TINYGLTF_MODE_TRIANGLES && p.indices >= 0 && usesLeft[p.indices] == 1) {
+                drawn.triangles = std::move(indicesRead.at(p.indices));
+                drawn.triangles.resize(drawn.triangles.size() - drawn.triangles.size() % 3);
+            } else {
+                drawn.triangles = triangles_of(p.mode, *order);
+            }
             unindexed = {};
             if (drawn.triangles.empty()) return;
             // A mirroring transform turns the fronts round.
