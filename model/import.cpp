@@ -460,7 +460,7 @@ void Importer::add(const DrawnPrimitive& p) {
         if (!faceNormal && normalOf_.size() < p.vertices) normalOf_.resize(p.vertices, -1);
     }
     // A list longer than the tables would cost more than undoing them whole.
-    if (!numberedAll_ && numbered_.size() + triangles.size() > vertexOf_.size()) numberedAll_ = true, numbered_ = {};
+    if (!numberedAll_ && numbered_.size() + triangles.size() > vertexOf_.size()) numberedAll_ = true, std::vector<std::uint32_t>().swap(numbered_);
     if (!numberedAll_) numbered_.insert(numbered_.end(), triangles.begin(), triangles.end());
     vertices_.number_all(triangles, [&](std::uint32_t i) { return p.vertex(i); }, vertexOf_);
     if (!faceNormal) normals_.number_all(triangles, [&](std::uint32_t i) { return p.normal_at(i); }, normalOf_);
@@ -612,8 +612,8 @@ void import_gltf(const std::string& path, const std::string& stemGiven, const Im
     const bool clamps = std::any_of(file.materials.begin(), file.materials.end(), [](const GltfMaterial& m) {
         return m.image >= 0 && (m.wrapS == Wrap::clamp || m.wrapT == Wrap::clamp);
     });
-    if (clamps) file.draw(options.scale, options.scene, [&](const DrawnPrimitive& p) { importer.measure(p); });
-    file.draw(options.scale, options.scene, [&](const DrawnPrimitive& p) { importer.add(p); });
+    if (clamps) file.draw(options.scale, options.scene, false, [&](const DrawnPrimitive& p) { importer.measure(p); });
+    file.draw(options.scale, options.scene, true, [&](const DrawnPrimitive& p) { importer.add(p); });
     const std::string nonFinite = std::to_string(importer.nonFinite) +
                                   " triangles with a position, normal or texture coordinate that is not a finite number left out";
     if (importer.empty()) {
