@@ -22,64 +22,10 @@ constexpr int SEQUENCE_HEADER = 0xD, SEQUENCE_VERSION = 1;
 // a header that lies, and would have memory reserved for nothing.
 constexpr std::uint64_t MOST_DECODED_PER_BYTE = 64;
 
-// Gives each accessor over decoded view k a buffer of its own bytes, so
-// that the importer can let them go accessor by accessor once read: a
-// view's accessors are often those of several primitives read in turn.
-// Left as it is where the accessors overlap (copies could outgrow the view),
-// where one does not fit (the reader reports it) and where other data
-// reads the view. Returns whether the view's own buffer is still read.
-bool split_by_accessor(tinygltf::Model& model, std::size_t k, std::vector<unsigned char>& decoded) {
-    for (const tinygltf::Image& image : model.images)
-        if (image.bufferView == int(k)) return true;
-    for (const tinygltf::Mesh& mesh : model.meshes)
-        for (const tinygltf::Primitive& p : mesh.primitives)
-            if (p.extensions.count("KHR_draco_mesh_compression")) return true;
-    std::vector<std::pair<std::size_t, std::size_t>> spans;  // by accessor: first byte, length
-    std::vector<std::size_t> over;
-    std::size_t total = 0;
-    const std::size_t viewStride = model.bufferViews[k].byteStride;
-    for (std::size_t a = 0; a < model.accessors.size(); ++a) {
-        const tinygltf::Accessor& accessor = model.accessors[a];
-        const auto& sparse = accessor.sparse;
-        if (sparse.isSparse && (sparse.indices.bufferView == int(k) || sparse.values.bufferView == int(k))) return true;
-        if (accessor.bufferView != int(k)) continue;
-        const int size = tinygltf::GetComponentSizeInBytes(static_cast<std::uint32_t>(accessor.componentType));
-        const int components = tinygltf::GetNumComponentsInType(static_cast<std::uint32_t>(accessor.type));
-        if (size <= 0 || components <= 0 || accessor.count == 0) return true;
-        const std::size_t element = std::size_t(size) * std::size_t(components);
-        const std::size_t stride = viewStride ? viewStride : element;
-        const std::size_t offset = accessor.byteOffset;
-        if (offset > decoded.size() || element > decoded.size() - offset ||
-            accessor.count - 1 > (decoded.size() - offset - element) / stride)
-            return true;
-        const std::size_t length = stride * (accessor.count - 1) + element;
-        total += length;
-        if (total > decoded.size()) return true;
-        spans.emplace_back(offset, length);
-        over.push_back(a);
-    }
-    for (std::size_t j = 0; j < over.size(); ++j) {
-        const auto [offset, length] = spans[j];
-        tinygltf::BufferView view = model.bufferViews[k];
-        view.extensions.clear();
-        view.buffer = add_buffer(model, std::vector<unsigned char>(decoded.begin() + std::ptrdiff_t(offset),
-                                                                   decoded.begin() + std::ptrdiff_t(offset + length)));
-        view.byteOffset = 0;
-        view.byteLength = length;
-        model.bufferViews.push_back(std::move(view));
-        model.accessors[over[j]].bufferView = int(model.bufferViews.size() - 1);
-        model.accessors[over[j]].byteOffset = 0;
-    }
-    return false;
-}
-
 }  // namespace
 
 std::uint64_t decode_meshopt(tinygltf::Model& model, const std::string& path) {
     std::uint64_t decoded = 0;
-    // A buffer is copied, not moved, when the list grows: it grows once,
-    // while it holds only the compressed bytes.
-    model.buffers.reserve(model.buffers.size() + model.bufferViews.size() + model.accessors.size());
     for (std::size_t k = 0; k < model.bufferViews.size(); ++k) {
         const auto found = model.bufferViews[k].extensions.find("EXT_meshopt_compression");
         if (found == model.bufferViews[k].extensions.end()) continue;
@@ -129,7 +75,6 @@ std::uint64_t decode_meshopt(tinygltf::Model& model, const std::string& path) {
         else if (filter == "EXPONENTIAL") meshopt_decodeFilterExp(out.data(), count, stride);
 
         decoded += out.size();
-        if (!split_by_accessor(model, k, out)) std::vector<unsigned char>().swap(out);
         tinygltf::BufferView& view = model.bufferViews[k];
         view.buffer = add_buffer(model, std::move(out));
         view.byteOffset = 0;

@@ -13,9 +13,6 @@
 #include <tiny_gltf.h>
 
 #include <climits>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -767,7 +764,7 @@ int GltfFile::image_of(const tinygltf::Texture& texture, const std::string& what
 
 GltfFile::~GltfFile() = default;
 
-void GltfFile::draw(double scale, int sceneAsked, bool last, const std::function<void(const DrawnPrimitive&)>& visit) {
+void GltfFile::draw(double scale, int sceneAsked, const std::function<void(const DrawnPrimitive&)>& visit) {
     const tinygltf::Model& m = *model_;
     Reader reader(m, path_, inputBytes_);
     pointsAndLines = 0;
@@ -834,31 +831,9 @@ void GltfFile::draw(double scale, int sceneAsked, bool last, const std::function
     for (const auto& [index, world] : drawing)
         for (const tinygltf::Primitive& p : m.meshes[std::size_t(m.nodes[std::size_t(index)].mesh)].primitives)
             for_each_accessor(p, [&](int accessor) { ++usesLeft[accessor]; });
-    // The buffers held for one accessor alone: its bytes go with it.
-    std::vector<int> viewUses(m.bufferViews.size(), 0), bufferUses(m.buffers.size(), 0);
-    auto use_view = [&](int view) {
-        if (view >= 0 && std::size_t(view) < viewUses.size()) ++viewUses[std::size_t(view)];
-    };
-    for (const tinygltf::Accessor& a : m.accessors)
-        use_view(a.bufferView), use_view(a.sparse.indices.bufferView), use_view(a.sparse.values.bufferView);
-    for (const tinygltf::Image& image : m.images) use_view(image.bufferView);
-    for (const tinygltf::BufferView& view : m.bufferViews)
-        if (view.buffer >= 0 && std::size_t(view.buffer) < bufferUses.size()) ++bufferUses[std::size_t(view.buffer)];
-    auto release = [&](int accessor) {
-        if (!last || accessor < 0 || std::size_t(accessor) >= m.accessors.size()) return;
-        const int view = m.accessors[std::size_t(accessor)].bufferView;
-        if (view < 0 || std::size_t(view) >= viewUses.size() || viewUses[std::size_t(view)] != 1) return;
-        const int buffer = m.bufferViews[std::size_t(view)].buffer;
-        if (buffer < 0 || std::size_t(buffer) >= bufferUses.size() || bufferUses[std::size_t(buffer)] != 1) return;
-        std::vector<unsigned char>().swap(model_->buffers[std::size_t(buffer)].data);
-#ifdef __GLIBC__
-        // Blocks freed amid the heap stay resident until handed back.
-        malloc_trim(0);
-#endif
-    };
     auto let_go = [&](const tinygltf::Primitive& p) {
         for_each_accessor(p, [&](int accessor) {
-            if (--usesLeft[accessor] == 0) floatsRead.erase(accessor), indicesRead.erase(accessor), release(accessor);
+            if (--usesLeft[accessor] == 0) floatsRead.erase(accessor), indicesRead.erase(accessor);
         });
     };
 
@@ -896,14 +871,7 @@ void GltfFile::draw(double scale, int sceneAsked, bool last, const std::function
                 unindexed.resize(n);
                 for (std::size_t i = 0; i < n; ++i) unindexed[i] = static_cast<std::uint32_t>(i);
             }
-            // Indices read for this primitive alone are its triangles as
-            // they stand: taken, not copied, to hold them once.
-            if (p.mode == TINYGLTF_MODE_TRIANGLES && p.indices >= 0 && usesLeft[p.indices] == 1) {
-                drawn.triangles = std::move(indicesRead.at(p.indices));
-                drawn.triangles.resize(drawn.triangles.size() - drawn.triangles.size() % 3);
-            } else {
-                drawn.triangles = triangles_of(p.mode, *order);
-            }
+            drawn.triangles = triangles_of(p.mode, *order);
             unindexed = {};
             if (drawn.triangles.empty()) return;
             // A mirroring transform turns the fronts round.

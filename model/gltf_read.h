@@ -74,9 +74,8 @@ public:
     // Calls `visit` for each primitive of triangles, strips or fans that
     // scene `scene` (-1: the default one) draws, node by node (depth first,
     // in the file's order; an instanced node once for each instance),
-    // positions times `scale`. The last draw lets each accessor's bytes go
-    // once read, where they are held for it alone.
-    void draw(double scale, int scene, bool last, const std::function<void(const DrawnPrimitive&)>& visit);
+    // positions times `scale`.
+    void draw(double scale, int scene, const std::function<void(const DrawnPrimitive&)>& visit);
     // Image k decoded (PNG, JPEG or WebP) into 8-bit RGBA.
     RgbaImage image(int k) const;
 

@@ -257,7 +257,6 @@ private:
     std::array<int, 3> sharing_{-1, -1, -1};
     std::vector<int> vertexOf_, normalOf_;
     std::vector<std::uint32_t> numbered_;  // the entries set since `sharing_` changed
-    bool numberedAll_ = false;             // or any entry may be: `numbered_` is not kept
     std::vector<VectorData> faceCorners_ = std::vector<VectorData>(4);  // a polygon's corners, for its face normal
 };
 
@@ -446,22 +445,14 @@ void Importer::add(const DrawnPrimitive& p) {
         sharing_ = p.sharing;
         // Only what was numbered is undone, not the whole accessor's worth:
         // node after node may draw a few vertices of a large accessor.
-        if (numberedAll_) {
-            std::fill(vertexOf_.begin(), vertexOf_.end(), -1);
-            std::fill(normalOf_.begin(), normalOf_.end(), -1);
-        } else {
-            for (std::uint32_t i : numbered_) vertexOf_[i] = -1;
-            for (std::uint32_t i : numbered_)
-                if (i < normalOf_.size()) normalOf_[i] = -1;
-        }
+        for (std::uint32_t i : numbered_) vertexOf_[i] = -1;
+        for (std::uint32_t i : numbered_)
+            if (i < normalOf_.size()) normalOf_[i] = -1;
         numbered_.clear();
-        numberedAll_ = false;
         if (vertexOf_.size() < p.vertices) vertexOf_.resize(p.vertices, -1);
         if (!faceNormal && normalOf_.size() < p.vertices) normalOf_.resize(p.vertices, -1);
     }
-    // A list longer than the tables would cost more than undoing them whole.
-    if (!numberedAll_ && numbered_.size() + triangles.size() > vertexOf_.size()) numberedAll_ = true, std::vector<std::uint32_t>().swap(numbered_);
-    if (!numberedAll_) numbered_.insert(numbered_.end(), triangles.begin(), triangles.end());
+    numbered_.insert(numbered_.end(), triangles.begin(), triangles.end());
     vertices_.number_all(triangles, [&](std::uint32_t i) { return p.vertex(i); }, vertexOf_);
     if (!faceNormal) normals_.number_all(triangles, [&](std::uint32_t i) { return p.normal_at(i); }, normalOf_);
 
@@ -612,8 +603,8 @@ void import_gltf(const std::string& path, const std::string& stemGiven, const Im
     const bool clamps = std::any_of(file.materials.begin(), file.materials.end(), [](const GltfMaterial& m) {
         return m.image >= 0 && (m.wrapS == Wrap::clamp || m.wrapT == Wrap::clamp);
     });
-    if (clamps) file.draw(options.scale, options.scene, false, [&](const DrawnPrimitive& p) { importer.measure(p); });
-    file.draw(options.scale, options.scene, true, [&](const DrawnPrimitive& p) { importer.add(p); });
+    if (clamps) file.draw(options.scale, options.scene, [&](const DrawnPrimitive& p) { importer.measure(p); });
+    file.draw(options.scale, options.scene, [&](const DrawnPrimitive& p) { importer.add(p); });
     const std::string nonFinite = std::to_string(importer.nonFinite) +
                                   " triangles with a position, normal or texture coordinate that is not a finite number left out";
     if (importer.empty()) {
