@@ -40,9 +40,18 @@ void* allocate(std::size_t size) {
 [[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 [[gnu::noinline]] void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 // The forms that return null rather than throw (std::stable_sort's buffer
-// asks through them) must come from the same place as the others, or their
-// blocks would reach this operator delete from another allocator.
-[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
-[[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
-[[gnu::noinline]] void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-[[gnu::noinline]] void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
+// asks through them) go through operator new above, so that their blocks
+// come from where this operator delete returns them, and a memory checker
+// that replaces operator new sees them too.
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+[[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return ::operator new(size, std::nothrow);
+}
+[[gnu::noinline]] void operator delete(void* block, const std::nothrow_t&) noexcept { ::operator delete(block); }
+[[gnu::noinline]] void operator delete[](void* block, const std::nothrow_t&) noexcept { ::operator delete(block); }
