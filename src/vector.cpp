@@ -65,32 +65,57 @@ constexpr std::array<FixedLayout, 4> fixed_layouts = make_fixed_layouts();
 
 }  // namespace
 
+// clang takes a target for the functions that follow by an attribute.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sse4.2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("sse4.2,popcnt")
+#endif
 namespace sse42 {
 #define VECTOR_LEVEL 1
 #include "vector_kernels.inc"
 #undef VECTOR_LEVEL
 }  // namespace sse42
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,bmi,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,bmi,bmi2,popcnt")
+#endif
 namespace avx2 {
 #define VECTOR_LEVEL 2
 #include "vector_kernels.inc"
 #undef VECTOR_LEVEL
 }  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx2,bmi,bmi2,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx2,bmi,bmi2,popcnt")
+#endif
 namespace avx512 {
 #define VECTOR_LEVEL 3
 #include "vector_kernels.inc"
 #undef VECTOR_LEVEL
 }  // namespace avx512
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 namespace {
 
